@@ -2,4 +2,4 @@
 #include <string>
 
 // printf-style formatting into a std::string.
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* fmt, ...) __attribute__((format(gnu_printf, 1, 2)));

@@ -1,0 +1,140 @@
+#include "engine/hidprocessor.h"
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "engine/textparse.h"
+#include "rtl/files.h"
+#include "rtl/format.h"
+#include "rtl/shellfolders.h"
+#include "rtl/strings.h"
+
+namespace {
+constexpr uint32_t RepeatInterval = 500;
+
+// CR, LF and CR LF all end a line.
+std::vector<std::string_view> SplitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') continue;
+        lines.push_back(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+// The value of the first name=value line whose name is key, letter case ignored;
+// the name is compared as it stands, blanks included.
+std::optional<std::string_view> ValueOf(const std::vector<std::string_view>& lines, std::string_view key) {
+    for (std::string_view line : lines) {
+        const size_t eq = line.find('=');
+        if (eq != std::string_view::npos && SameText(line.substr(0, eq), key)) return line.substr(eq + 1);
+    }
+    return std::nullopt;
+}
+
+std::string SlotKey(int slot) { return Format("Action%.2u", static_cast<unsigned>(slot)); }
+
+bool IsBlankName(const std::string& name) { return Trim(name).empty(); }
+}  // namespace
+
+std::string SpecialFolderPath(int folderId) {
+    std::string folder;
+    if (!GetSpecialFolder(folderId, folder)) folder.clear();
+    if (folder.empty() || folder.back() != '\\') folder += '\\';
+    return folder;
+}
+
+THidProcessor::THidProcessor() : RepeatTimer(std::make_unique<TTimer>(nullptr)) {
+    RepeatTimer->SetEnabled(false);
+    RepeatTimer->SetInterval(RepeatInterval);
+}
+
+THidProcessor::~THidProcessor() {
+    RepeatTimer.reset();
+    Clear();
+}
+
+void THidProcessor::Clear() {
+    for (int i = 0; i < Count(); ++i) delete Items(i);
+    TList::Clear();
+}
+
+void THidProcessor::DoCommand(TActionCode /*code*/) {}
+
+THidAction* THidProcessor::FindAction(TActionCode code) {
+    for (int i = 0; i < Count(); ++i)
+        if (Items(i)->Code == code) return Items(i);
+    auto action = std::make_unique<THidAction>();
+    action->Code = code;
+    Add(action.get());
+    return action.release();
+}
+
+std::string THidProcessor::DefaultSettingsPath() const {
+    try {
+        const std::string folder = SpecialFolderPath(CSIDL_LOCAL_APPDATA_ID) + SettingsFolderName;
+        if (!DirectoryExists(folder)) ForceDirectories(folder);
+        return folder + "\\" + FileName;
+    } catch (...) {
+        return FileName;
+    }
+}
+
+void THidProcessor::LoadFromFile(const std::string& name) {
+    Clear();
+    try {
+        const std::string path = IsBlankName(name) ? DefaultSettingsPath() : name;
+        std::string content;
+        if (!ReadWholeFile(path, content)) return;
+        const std::vector<std::string_view> lines = SplitLines(content);
+
+        for (int slot = 0; slot < MaxStoredActions; ++slot) {
+            const std::string_view text = Trim(ValueOf(lines, SlotKey(slot)).value_or(""));
+            if (text.size() <= 2) continue;
+            auto action = std::make_unique<THidAction>();
+            action->SetAsText(text);
+            // Codes this player does not offer, and letters outside A..P, are dropped.
+            if (!ActionInSet(SupportedActions, action->Code)) continue;
+            Add(action.get());
+            action.release();
+        }
+
+        int32_t index = 0;
+        if (auto value = ValueOf(lines, "HidIndex"); !value || !TryParseInt32(*value, index)) index = 0;
+        HidIndex = index;
+
+        // Only the two values the engine writes mean something; anything else
+        // (or no key at all) keeps the mode the engine has.
+        if (auto value = ValueOf(lines, "Mode")) {
+            if (*value == "-1") Mode = true;
+            else if (*value == "0") Mode = false;
+        }
+    } catch (...) {
+        // A broken settings file must never stop the player: keep what was read.
+    }
+}
+
+std::string THidProcessor::SettingsText() const {
+    std::string text = Format("HidIndex=%d\r\nMode=%s\r\n", HidIndex, Mode ? "-1" : "0");
+    for (int slot = 0; slot < MaxStoredActions && slot < Count(); ++slot) {
+        text += SlotKey(slot);
+        text += '=';
+        text += Trim(Items(slot)->AsText());
+        text += "\r\n";
+    }
+    return text;
+}
+
+void THidProcessor::SaveToFile(const std::string& name) const {
+    try {
+        const std::string path = IsBlankName(name) ? DefaultSettingsPath() : name;
+        ReplaceFileContent(path, SettingsText());
+    } catch (...) {
+        // Lost without a message, and the old file stays as it was.
+    }
+}

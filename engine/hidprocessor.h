@@ -1,0 +1,50 @@
+#pragma once
+// The engine: the ordered set of learned actions, the selected device and the
+// mode, and the settings file they persist in.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/hidaction.h"
+#include "rtl/list.h"
+#include "rtl/timer.h"
+
+// The settings folder under the user's local application data.
+inline constexpr const char* SettingsFolderName = "Clickwell";
+inline constexpr int MaxStoredActions = 32;
+
+class THidProcessor : public TList<THidAction> {
+public:
+    THidProcessor();
+    ~THidProcessor() override;
+
+    // Frees every action in list order, then empties the list.
+    void Clear() override;
+
+    // Sends the player command for code; each player's adapter supplies it.
+    virtual void DoCommand(TActionCode code);
+
+    // The first action with this code; appends a fresh one when there is none.
+    THidAction* FindAction(TActionCode code);
+
+    // An empty or all-blank name means DefaultSettingsPath. Failures are silent:
+    // a load keeps what it has read so far, a save leaves the old file intact.
+    void LoadFromFile(const std::string& name);
+    void SaveToFile(const std::string& name) const;
+    // The settings file in the settings folder, which is created when missing;
+    // FileName alone when the folder cannot be found.
+    std::string DefaultSettingsPath() const;
+    // The file's content as SaveToFile writes it.
+    std::string SettingsText() const;
+
+    std::unique_ptr<TTimer> RepeatTimer;
+    int32_t HidIndex = -1;
+    int32_t RepeatCount = 0;
+    std::string FileName = "kwhid.ini";
+    TActionSet SupportedActions = AllActions;
+    bool Mode = false;
+};
+
+// A shell special folder (CSIDL number) with a trailing backslash; a lone
+// backslash when the shell has no such folder.
+std::string SpecialFolderPath(int folderId);
