@@ -13,6 +13,7 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#include <shlobj.h>
 #else
 #include <signal.h>
 #include <sys/resource.h>

@@ -73,10 +73,18 @@ TEST(Win32Timer, DisablingDropsAnExpiryAlreadyDue) {
     EXPECT_GE(log.times[0] - restarted, 5u);
 }
 
-// A modal dialog from an in-memory template: no resource needed.
+// A modal dialog from an in-memory template (no resource needed): the header,
+// then empty menu, class and title.
 struct alignas(4) TDialogTemplate {
-    DLGTEMPLATE dlg{WS_POPUP | DS_MODALFRAME, 0, 0, 0, 0, 100, 50};
-    WORD menu = 0, windowClass = 0, title = 0;
+    WORD words[12] = {};
+    TDialogTemplate() {
+        const DWORD style = WS_POPUP | DS_MODALFRAME;
+        words[0] = LOWORD(style);
+        words[1] = HIWORD(style);
+        words[7] = 100;  // cx
+        words[8] = 50;   // cy
+    }
+    const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(words); }
 };
 
 struct TModalRun {
@@ -119,7 +127,7 @@ TEST(Win32Timer, KeepsFiringWhileAModalDialogRunsAndPostedWorkArrives) {
     });
     TDialogTemplate tpl;
     TModalRun run{&log, &taskThread};
-    const INT_PTR result = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), &tpl.dlg, nullptr, &ModalProc,
+    const INT_PTR result = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), tpl.Get(), nullptr, &ModalProc,
                                                    reinterpret_cast<LPARAM>(&run));
     poster.join();
     EXPECT_EQ(result, 1) << "the timer, not the safety net, ended the dialog";
