@@ -49,12 +49,20 @@ std::string SpecialFolderPath(int folderId) {
     return folder;
 }
 
+void THidDevicehandlers::Clear() {
+    for (int i = 0; i < Count(); ++i) delete Items(i);
+    TList::Clear();
+}
+
 THidProcessor::THidProcessor() : RepeatTimer(std::make_unique<TTimer>(nullptr)) {
     RepeatTimer->SetEnabled(false);
     RepeatTimer->SetInterval(RepeatInterval);
+    RepeatTimer->SetOnTimer(TNotifyEvent::Bind<&THidProcessor::RepeatTimeout>(this));
 }
 
 THidProcessor::~THidProcessor() {
+    // Ports first: their reading threads must end before anything they reach goes.
+    Handlers.Clear();
     RepeatTimer.reset();
     Clear();
 }
@@ -65,6 +73,71 @@ void THidProcessor::Clear() {
 }
 
 void THidProcessor::DoCommand(TActionCode /*code*/) {}
+
+void THidProcessor::ReportReceived(TObject* sender, const uint8_t* buffer, uint32_t count) {
+    // Senders are ports, which are components.
+    Handlers.Items(static_cast<int>(static_cast<TComponent*>(sender)->Tag()))->ReportReceived(buffer, count);
+}
+
+void THidProcessor::QuietTimeout(TObject* sender) {
+    THidDevicehandler* handler = Handlers.Items(static_cast<int>(static_cast<TTimer*>(sender)->Tag()));
+    handler->QuietTimer->SetEnabled(false);
+    uint32_t signature;
+    if (!handler->EndBurst(signature)) return;
+
+    THidAction* action = MatchAction(signature, handler->Hid->DeviceIndex());
+    if (!action || action->Code == 0) return;
+    // A failing command skips the rest: Pressed stays as it was.
+    DoCommand(action->Code);
+    if (!action->IsRepeatable() || action->ReleaseSignature == SignatureNone) return;
+    action->Pressed = !action->Pressed;
+    if (action->Pressed)
+        StartRepeat();
+    else
+        StopRepeatIfIdle();
+}
+
+THidAction* THidProcessor::MatchAction(uint32_t signature, int32_t deviceIndex) {
+    for (int i = 0; i < Count(); ++i) {
+        THidAction* action = Items(i);
+        if (action->DeviceIndex != deviceIndex || !action->Matches(signature)) continue;
+        // In simple mode only the first action of each code takes part.
+        if (Mode || FindAction(action->Code) == action) return action;
+    }
+    return nullptr;
+}
+
+bool THidProcessor::IsHeld(const THidAction& action) {
+    return action.Pressed && action.ReleaseSignature != SignatureNone && action.IsRepeatable() &&
+           action.IsAssigned();
+}
+
+bool THidProcessor::AnyHeld() const {
+    for (int i = 0; i < Count(); ++i)
+        if (IsHeld(*Items(i))) return true;
+    return false;
+}
+
+void THidProcessor::StartRepeat() {
+    RepeatTimer->SetEnabled(true);
+    RepeatCount = 0;
+}
+
+void THidProcessor::RepeatTimeout(TObject* /*sender*/) {
+    ++RepeatCount;
+    bool held = false;
+    // A failing command skips the later ones and the stop test: the timer keeps running.
+    for (int i = 0; i < Count(); ++i) {
+        if (!IsHeld(*Items(i))) continue;
+        held = true;
+        DoCommand(Items(i)->Code);
+    }
+    if (!held || RepeatCount >= MaxRepeatTicks) RepeatTimer->SetEnabled(false);
+}
+
+void THidProcessor::StopRepeatIfIdle() {
+    if (!AnyHeld()) RepeatTimer->SetEnabled(false);
+}
 
 THidAction* THidProcessor::FindAction(TActionCode code) {
     for (int i = 0; i < Count(); ++i)

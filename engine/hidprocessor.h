@@ -6,12 +6,21 @@
 #include <string>
 
 #include "engine/hidaction.h"
+#include "engine/hiddevicehandler.h"
 #include "rtl/list.h"
 #include "rtl/timer.h"
 
 // The settings folder under the user's local application data.
 inline constexpr const char* SettingsFolderName = "Clickwell";
 inline constexpr int MaxStoredActions = 32;
+
+// The device handlers; the list owns them. A handler's position is the Tag of
+// its port and of its quiet timer.
+class THidDevicehandlers : public TList<THidDevicehandler> {
+public:
+    ~THidDevicehandlers() override { Clear(); }
+    void Clear() override;
+};
 
 class THidProcessor : public TList<THidAction> {
 public:
@@ -22,7 +31,19 @@ public:
     void Clear() override;
 
     // Sends the player command for code; each player's adapter supplies it.
+    // Called on the UI thread with the non-zero code of an action in the list.
     virtual void DoCommand(TActionCode code);
+
+    // The received-data event of every handler's port, on that port's reading thread.
+    void ReportReceived(TObject* sender, const uint8_t* buffer, uint32_t count);
+    // Expiry of a handler's quiet timer: the burst is over; match it.
+    void QuietTimeout(TObject* sender);
+    // The action a burst of this signature on this device selects, or none.
+    THidAction* MatchAction(uint32_t signature, int32_t deviceIndex);
+    // Expiry of the repeat timer: re-sends the command of every held action.
+    void RepeatTimeout(TObject* sender);
+    void StartRepeat();
+    void StopRepeatIfIdle();
 
     // The first action with this code; appends a fresh one when there is none.
     THidAction* FindAction(TActionCode code);
@@ -37,12 +58,20 @@ public:
     // The file's content as SaveToFile writes it.
     std::string SettingsText() const;
 
+    static constexpr int MaxRepeatTicks = 64;
+
     std::unique_ptr<TTimer> RepeatTimer;
     int32_t HidIndex = -1;
     int32_t RepeatCount = 0;
     std::string FileName = "kwhid.ini";
     TActionSet SupportedActions = AllActions;
+    THidDevicehandlers Handlers;
     bool Mode = false;
+
+private:
+    // Held: pressed, with a release signature, repeatable and assigned.
+    static bool IsHeld(const THidAction& action);
+    bool AnyHeld() const;
 };
 
 // A shell special folder (CSIDL number) with a trailing backslash; a lone

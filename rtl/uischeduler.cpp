@@ -37,7 +37,8 @@ bool Unlink(TUiTask*& head, TUiTask*& tail, TUiTask* task, TUiTask* TUiTask::*ne
 
 TUiTask::~TUiTask() {
     // Nobody posts any more (the poster's contract); a queued task must not dangle.
-    if (TUiScheduler* s = queuedOn_) s->Withdraw(*this);
+    if (queued_.load())
+        if (TUiScheduler* s = queuedOn_) s->Withdraw(*this);
 }
 
 TUiScheduler::TUiScheduler() = default;
@@ -50,7 +51,10 @@ TUiScheduler::~TUiScheduler() {
                    registry.end());
     std::lock_guard<std::mutex> queueGuard(queueLock_);
     for (TUiTask* list : {head_, runHead_})
-        for (TUiTask* t = list; t; t = t->next_) t->queuedOn_ = nullptr;
+        for (TUiTask* t = list; t; t = t->next_) {
+            t->queuedOn_ = nullptr;
+            t->queued_.store(false);
+        }
 }
 
 std::shared_ptr<TUiScheduler> TUiScheduler::Current() {
@@ -75,10 +79,14 @@ void TUiScheduler::InstallForCurrentThread() {
 }
 
 bool TUiScheduler::Post(TUiTask& task) noexcept {
+    // Sequentially consistent on both sides: what the poster wrote before this
+    // load is seen by a Run that starts after the flag is cleared.
+    if (task.queued_.load()) return false;
     {
         std::lock_guard<std::mutex> guard(queueLock_);
         if (task.queuedOn_) return false;
         task.queuedOn_ = this;
+        task.queued_.store(true);
         task.next_ = nullptr;
         (tail_ ? tail_->next_ : head_) = &task;
         tail_ = &task;
@@ -93,6 +101,7 @@ void TUiScheduler::Withdraw(TUiTask& task) noexcept {
     if (!Unlink(head_, tail_, &task, &TUiTask::next_)) Unlink(runHead_, runTail_, &task, &TUiTask::next_);
     task.queuedOn_ = nullptr;
     task.next_ = nullptr;
+    task.queued_.store(false);
 }
 
 bool TUiScheduler::HasPosted() const noexcept {
@@ -123,6 +132,7 @@ void TUiScheduler::RunPosted() noexcept {
             if (!runHead_) runTail_ = nullptr;
             task->next_ = nullptr;
             task->queuedOn_ = nullptr;
+            task->queued_.store(false);
         }
         try {
             task->Run();

@@ -28,6 +28,9 @@ private:
     friend class TUiScheduler;
     TUiTask* next_ = nullptr;
     TUiScheduler* queuedOn_ = nullptr;  // guarded by the scheduler's queue lock
+    // Mirrors queuedOn_ so that posting a task already queued (the common case
+    // while reports stream in) takes no lock.
+    std::atomic<bool> queued_{false};
 };
 
 class TUiScheduler : public std::enable_shared_from_this<TUiScheduler> {
