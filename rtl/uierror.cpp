@@ -6,10 +6,14 @@
 #include "rtl/exception.h"
 
 namespace {
-std::mutex sinkLock;
+// Never destroyed: a report may come while the library unloads.
+std::mutex& SinkLock() {
+    static auto* lock = new std::mutex;
+    return *lock;
+}
 TUiErrorSink& Sink() {
-    static TUiErrorSink sink;
-    return sink;
+    static auto* sink = new TUiErrorSink;
+    return *sink;
 }
 }  // namespace
 
@@ -19,7 +23,7 @@ void ReportUiError(const std::string& text) noexcept {
     try {
         TUiErrorSink sink;
         {
-            std::lock_guard<std::mutex> guard(sinkLock);
+            std::lock_guard<std::mutex> guard(SinkLock());
             sink = Sink();
         }
         if (sink) {
@@ -33,11 +37,11 @@ void ReportUiError(const std::string& text) noexcept {
 }
 
 TUiErrorSinkScope::TUiErrorSinkScope(TUiErrorSink sink) {
-    std::lock_guard<std::mutex> guard(sinkLock);
+    std::lock_guard<std::mutex> guard(SinkLock());
     previous_ = std::exchange(Sink(), std::move(sink));
 }
 
 TUiErrorSinkScope::~TUiErrorSinkScope() {
-    std::lock_guard<std::mutex> guard(sinkLock);
+    std::lock_guard<std::mutex> guard(SinkLock());
     Sink() = std::move(previous_);
 }

@@ -15,11 +15,15 @@ struct TRegistration {
 };
 
 // A plain registry instead of thread_local storage: thread-local destructors
-// would run at thread exit, possibly after our library has been unloaded.
-std::mutex registryLock;
+// would run at thread exit, possibly after our library has been unloaded. Never
+// destroyed, so that a scheduler freed late during unload still finds it.
+std::mutex& RegistryLock() {
+    static auto* lock = new std::mutex;
+    return *lock;
+}
 std::vector<TRegistration>& Registry() {
-    static std::vector<TRegistration> registry;
-    return registry;
+    static auto* registry = new std::vector<TRegistration>;
+    return *registry;
 }
 
 // Unlinks task from the list head..tail; returns whether it was there.
@@ -44,7 +48,7 @@ TUiTask::~TUiTask() {
 TUiScheduler::TUiScheduler() = default;
 
 TUiScheduler::~TUiScheduler() {
-    std::lock_guard<std::mutex> guard(registryLock);
+    std::lock_guard<std::mutex> guard(RegistryLock());
     auto& registry = Registry();
     registry.erase(std::remove_if(registry.begin(), registry.end(),
                                   [this](const TRegistration& r) { return r.raw == this; }),
@@ -60,7 +64,7 @@ TUiScheduler::~TUiScheduler() {
 std::shared_ptr<TUiScheduler> TUiScheduler::Current() {
     const auto self = std::this_thread::get_id();
     {
-        std::lock_guard<std::mutex> guard(registryLock);
+        std::lock_guard<std::mutex> guard(RegistryLock());
         auto& registry = Registry();
         for (auto it = registry.rbegin(); it != registry.rend(); ++it)
             if (it->thread == self)
@@ -74,7 +78,7 @@ std::shared_ptr<TUiScheduler> TUiScheduler::Current() {
 void TUiScheduler::InstallForCurrentThread() {
     if (installed_) return;
     installed_ = true;
-    std::lock_guard<std::mutex> guard(registryLock);
+    std::lock_guard<std::mutex> guard(RegistryLock());
     Registry().push_back({std::this_thread::get_id(), weak_from_this(), this});
 }
 

@@ -18,19 +18,24 @@ constexpr UINT WM_RUNPOSTED = WM_APP + 0x4B57;
 
 // The class is registered while any scheduler window of this module exists, so
 // that a library unload leaves no class behind that points into it.
-std::mutex classLock;
+// Never destroyed: the last scheduler may go while the library unloads.
+std::mutex& ClassLock() {
+    static auto* lock = new std::mutex;
+    return *lock;
+}
 int classUsers = 0;
 
 const char* ClassName() {
-    static const std::string name = Format("ClickwellUiThread_%p", static_cast<void*>(ThisModule()));
-    return name.c_str();
+    static const std::string* name =
+        new std::string(Format("ClickwellUiThread_%p", static_cast<void*>(ThisModule())));
+    return name->c_str();
 }
 
 class TWin32Scheduler final : public TUiScheduler {
 public:
     TWin32Scheduler() {
         {
-            std::lock_guard<std::mutex> guard(classLock);
+            std::lock_guard<std::mutex> guard(ClassLock());
             if (classUsers == 0) {
                 WNDCLASSEXA wc{};
                 wc.cbSize = sizeof wc;
@@ -105,7 +110,7 @@ private:
     }
 
     static void ReleaseClass() noexcept {
-        std::lock_guard<std::mutex> guard(classLock);
+        std::lock_guard<std::mutex> guard(ClassLock());
         if (--classUsers == 0) UnregisterClassA(ClassName(), ThisModule());
     }
 
