@@ -1,0 +1,19 @@
+# kw_add_plugin(<target> SOURCES <files...>)
+# A player plug-in DLL: no "lib" prefix, exports only what its .def file lists, everything
+# linked in statically, and a copy in KW_DIST_DIR after each build.
+function(kw_add_plugin target)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES")
+    add_library(${target} SHARED ${arg_SOURCES})
+    set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${target})
+    foreach(lib kw_engine kw_rtl)
+        if(TARGET ${lib})
+            target_link_libraries(${target} PRIVATE ${lib})
+        endif()
+    endforeach()
+    # Without this, MinGW's ld exports every symbol when the .def file lists none.
+    target_link_options(${target} PRIVATE -static -Wl,--exclude-all-symbols)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E make_directory "${KW_DIST_DIR}"
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different "$<TARGET_FILE:${target}>" "${KW_DIST_DIR}/"
+        VERBATIM)
+endfunction()
