@@ -1,6 +1,6 @@
 # kw_add_plugin(<target> SOURCES <files...>)
 # A player plug-in DLL: no "lib" prefix, exports only what its .def file lists, everything
-# linked in statically, and a copy in KW_DIST_DIR after each build.
+# linked in statically, and a copy without debug information in KW_DIST_DIR after each build.
 function(kw_add_plugin target)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES")
     add_library(${target} SHARED ${arg_SOURCES})
@@ -14,6 +14,7 @@ function(kw_add_plugin target)
     target_link_options(${target} PRIVATE -static -Wl,--exclude-all-symbols)
     add_custom_command(TARGET ${target} POST_BUILD
         COMMAND ${CMAKE_COMMAND} -E make_directory "${KW_DIST_DIR}"
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different "$<TARGET_FILE:${target}>" "${KW_DIST_DIR}/"
+        COMMAND "${CMAKE_STRIP}" --strip-debug -o "${KW_DIST_DIR}/$<TARGET_FILE_NAME:${target}>"
+                "$<TARGET_FILE:${target}>"
         VERBATIM)
 endfunction()
