@@ -16,7 +16,7 @@ public:
     int Count() const noexcept { return static_cast<int>(items_.size()); }
 
     T* Items(int index) const {
-        if (index < 0 || index >= Count()) Error(index);
+        if (!InRange(index, items_.size())) Error(index);
         return items_[static_cast<size_t>(index)];
     }
 
@@ -28,13 +28,16 @@ public:
 
     // Inserts before position index; index == Count appends.
     void Insert(int index, T* item) {
-        if (index < 0 || index > Count()) Error(index);
-        items_.insert(items_.begin() + index, item);
+        if (!InRange(index, items_.size() + 1)) Error(index);
+        // Append and rotate: vector::insert trips a false -Warray-bounds of GCC 12.
+        items_.push_back(item);
+        std::rotate(items_.begin() + index, items_.end() - 1, items_.end());
     }
 
     void Delete(int index) {
-        if (index < 0 || index >= Count()) Error(index);
-        items_.erase(items_.begin() + index);
+        if (!InRange(index, items_.size())) Error(index);
+        std::move(items_.begin() + index + 1, items_.end(), items_.begin() + index);
+        items_.pop_back();
     }
 
     virtual void Clear() { items_.clear(); }
@@ -45,10 +48,11 @@ public:
     }
 
 protected:
-    [[noreturn]] virtual void Error(int index) const {
-        throw EListError(Format("List index out of bounds (%d)", index));
-    }
+    [[noreturn]] static void Error(int index) { throw EListError(Format("List index out of bounds (%d)", index)); }
 
 private:
+    // One unsigned comparison also rules out negative positions.
+    static bool InRange(int index, size_t limit) noexcept { return static_cast<size_t>(index) < limit; }
+
     std::vector<T*> items_;
 };
