@@ -16,7 +16,7 @@
 
 namespace {
 constexpr int Readers = 3;
-constexpr int ReportsPerReader = 3000;
+constexpr int ReportsPerReader = 2000;
 
 struct TEnded {
     uint32_t signature;
@@ -28,11 +28,14 @@ struct TExpiryRecorder {
     THidProcessor* engine;
     THidDevicehandler* handler;
     std::vector<TEnded> ended;
+    std::atomic<int> endedCount{0};
     void operator()(TObject*) {
         handler->QuietTimer->SetEnabled(false);
         uint32_t signature;
-        if (handler->EndBurst(signature))
+        if (handler->EndBurst(signature)) {
             ended.push_back({signature, engine->MatchAction(signature, handler->Hid->DeviceIndex())});
+            endedCount.fetch_add(1);
+        }
     }
 };
 
@@ -43,7 +46,7 @@ TEST(HandOver, BurstsFromConcurrentReadersAreWholeReports) {
     std::vector<TFakePort*> ports;
     std::vector<std::vector<uint8_t>> reports;
     std::vector<std::map<uint32_t, int>> lengthOf(Readers);  // signature -> reports in the burst
-    std::vector<TExpiryRecorder> recorders(Readers);
+    std::vector<TExpiryRecorder> recorders(Readers);  // not moved once the readers run
 
     for (int d = 0; d < Readers; ++d) {
         auto port = std::make_unique<TFakePort>(d);
@@ -53,7 +56,8 @@ TEST(HandOver, BurstsFromConcurrentReadersAreWholeReports) {
         ports[d]->SetTag(d);
         h->QuietTimer->SetTag(d);
         ports[d]->SetOnAfterReceive(TOnReceived::Bind<&THidProcessor::ReportReceived>(&engine));
-        recorders[d] = {&engine, h, {}};
+        recorders[d].engine = &engine;
+        recorders[d].handler = h;
         h->QuietTimer->SetOnTimer(TNotifyEvent::Of(&recorders[d]));
 
         // Reports of 64 bytes, different on every device.
@@ -79,12 +83,28 @@ TEST(HandOver, BurstsFromConcurrentReadersAreWholeReports) {
         readers.emplace_back([&, d] {
             std::mt19937 random(d);
             for (int i = 0; i < ReportsPerReader; ++i) {
+                // Read first: the burst may end before Receive returns here.
+                const int before = recorders[d].endedCount.load();
                 ports[d]->Receive(reports[d]);
-                if (random() % 8 == 0) std::this_thread::sleep_for(std::chrono::microseconds(random() % 500));
+                switch (random() % 8) {
+                    case 0: {
+                        // A pause long enough for the burst to end: wait for the UI side,
+                        // while the other readers keep going.
+                        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+                        while (recorders[d].endedCount.load() == before && std::chrono::steady_clock::now() < deadline)
+                            std::this_thread::yield();
+                        break;
+                    }
+                    case 1:
+                        // A pause of about the quiet time: the report races the expiry.
+                        for (int spin = static_cast<int>(random() % 2000); spin > 0; --spin) std::this_thread::yield();
+                        break;
+                    default: break;
+                }
             }
             done.fetch_add(1);
         });
-    while (done.load() < Readers) clock->Advance(50);
+    while (done.load() < Readers) clock->Advance(100);
     for (auto& r : readers) r.join();
     clock->Advance(1000);
 
