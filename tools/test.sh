@@ -23,10 +23,10 @@ configure_and_build build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 section "benchmarks"
 {
   cat build/native/kw_benchmarks.txt
-  find build/native -type f -name '*_bench' -perm -u+x
+  find "$PWD/build/native" -type f -name '*_bench' -perm -u+x
 } | sort -u | while read -r bench; do
   [ -n "$bench" ] || continue
-  echo "--- ${bench#build/native/}"
+  echo "--- ${bench#"$PWD"/build/native/}"
   "$bench" --benchmark_min_time=0.1
 done
 
