@@ -1,0 +1,342 @@
+#include "iocore/kwclasses.h"
+
+#include <dbt.h>
+
+#include <cstdio>
+
+#include "rtl/exception.h"
+#include "rtl/format.h"
+
+// --- log and data processor
+
+void TkwCustomLogFile::AddFmt(int level, const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    try {
+        AddFmtV(level, fmt, args);
+    } catch (...) {
+        va_end(args);
+        throw;
+    }
+    va_end(args);
+}
+
+void TkwCustomLogFile::AddFmtV(int level, const char* fmt, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string text(needed > 0 ? static_cast<size_t>(needed) : 0, '\0');
+    if (needed > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, args);
+    Add(level, text);
+}
+
+void TkwCustomDataProcessor::DoDataReceive(const void* buffer, uint32_t count, TReceiveFlags& flags) {
+    if (NextProcessor) NextProcessor->DoDataReceive(buffer, count, flags);
+}
+
+// --- listeners
+
+int TkwNotifyList::Add(const TPortNotifyEvent& listener) {
+    auto cell = std::make_unique<TPortNotifyEvent>(listener);
+    const int index = TList::Add(cell.get());
+    cell.release();
+    return index;
+}
+
+void TkwNotifyList::Delete(int index) {
+    TPortNotifyEvent* cell = Items(index);
+    TList::Delete(index);
+    delete cell;
+}
+
+void TkwNotifyList::Clear() {
+    while (Count() > 0) Delete(0);
+    TList::Clear();
+}
+
+int TkwNotifyList::IndexOf(const TPortNotifyEvent& listener) const {
+    for (int i = 0; i < Count(); ++i)
+        if (*Items(i) == listener) return i;
+    return -1;
+}
+
+void TkwNotifyList::NotifyAll(TObject* sender, int event) {
+    const int count = Count();
+    for (int i = 0; i < count && i < Count(); ++i) {
+        const TPortNotifyEvent listener = *Items(i);
+        listener(sender, event);
+    }
+}
+
+// --- reader thread
+
+TkwThreadIO::~TkwThreadIO() {
+    // The body uses this object: it must have ended before the object goes.
+    Terminate();
+    WaitFor();
+}
+
+void TkwThreadIO::Execute() {
+    Port->readerThreadId_.store(GetCurrentThreadId());
+    try {
+        Port->ThreadExecute(this);
+    } catch (...) {
+        // An escaping error ends the thread quietly; the port stays open.
+    }
+}
+
+// --- port
+
+namespace {
+void ShowLoadErrorBox() { MessageBoxA(GetForegroundWindow(), "error", "Error", MB_OK | MB_ICONERROR); }
+}  // namespace
+
+void (*TkwBaseIO::ShowLoadError)() = &ShowLoadErrorBox;
+
+TkwBaseIO::TkwBaseIO(TComponent* owner)
+    : TComponent(owner),
+      NotifyList(std::make_unique<TkwNotifyList>()),
+      LogPrefix("TkwBaseIO"),
+      readEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      writeEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
+    ReadOverlapped.hEvent = readEvent_.get();
+    WriteOverlapped.hEvent = writeEvent_.get();
+}
+
+TkwBaseIO::~TkwBaseIO() {
+    // A port class closes itself first; a reader thread that ended on its own
+    // after a read failure is reclaimed here.
+    ReclaimThread();
+    DeviceListClear();
+}
+
+bool TkwBaseIO::IsOpen() const { return handle_.load() != INVALID_HANDLE_VALUE; }
+
+HANDLE TkwBaseIO::OpenHandle() { return INVALID_HANDLE_VALUE; }
+
+void TkwBaseIO::ReleaseHandle(HANDLE handle) { TUniqueFile closing(handle); }
+
+bool TkwBaseIO::HasReceivers() const { return Terminal || OnAfterReceive || dataProcessor_; }
+
+void TkwBaseIO::Open() {
+    handle_.store(OpenHandle());
+    if (!IsOpen()) return;
+    if (UseThread) StartThread();
+    if (OnOpen) {
+        try {
+            OnOpen(this);
+        } catch (...) {
+        }
+    }
+}
+
+void TkwBaseIO::Close() {
+    // Taken in one step, so that a close on the reader thread (after a read
+    // failure) and one on the UI thread release the handle exactly once.
+    const HANDLE handle = handle_.exchange(INVALID_HANDLE_VALUE);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // The reader thread may be closing right now: whoever closes from outside
+        // returns only once it has ended.
+        if (!OnReaderThread()) ReclaimThread();
+        return;
+    }
+    ReleaseHandle(handle);
+    if (UseThread && !OnReaderThread()) StopThread();
+    if (OnClose) {
+        try {
+            OnClose(this);
+        } catch (...) {
+        }
+    }
+}
+
+bool TkwBaseIO::OnReaderThread() const { return readerThreadId_.load() == GetCurrentThreadId(); }
+
+void TkwBaseIO::StartThread() {
+    ReclaimThread();
+    ThreadStop = false;
+    thread_ = std::make_unique<TkwThreadIO>(this);
+    thread_->Start();
+}
+
+void TkwBaseIO::StopThread() {
+    if (!thread_) return;
+    ThreadStop = true;
+    thread_->Terminate();
+    ReclaimThread();
+}
+
+void TkwBaseIO::ReclaimThread() {
+    if (!thread_ || OnReaderThread()) return;
+    thread_->WaitFor();
+    thread_.reset();
+    readerThreadId_.store(0);
+}
+
+void TkwBaseIO::ThreadExecute(TkwThreadIO* /*thread*/) {}
+
+void TkwBaseIO::FatalError(uint32_t code, uint32_t param, const std::string& text) {
+    if (log_) log_->AddFmt(0, "Fatal Error: %u, %u, %s", code, param, text.c_str());
+    if (!Loading()) throw Exception(text);
+}
+
+void TkwBaseIO::Notify(int event) { NotifyList->NotifyAll(this, event); }
+
+void TkwBaseIO::DoReceive(const void* buffer, uint32_t count) {
+    TReceiveFlags flags = 0;
+    if (dataProcessor_) dataProcessor_->DoDataReceive(buffer, count, flags);
+    if (Terminal && !(flags & rfSkipTerminal)) TerminalWrite(buffer, count);
+    if (OnAfterReceive) OnAfterReceive(this, static_cast<const uint8_t*>(buffer), count);
+}
+
+void TkwBaseIO::SetDeviceIndex(int /*value*/) { Notify(NotifyDeviceChanged); }
+
+int TkwBaseIO::AddDevice(TkwDevice* device) {
+    DeviceList.emplace_back(device->Name, device);
+    device->Index = DeviceCount() - 1;
+    device->Owner = this;
+    return device->Index;
+}
+
+int TkwBaseIO::InsertDevice(TkwDevice* device) {
+    if (DeviceList.empty() || DeviceList.back().second->Key < device->Key) return AddDevice(device);
+    for (int i = 0; i < DeviceCount(); ++i) {
+        TkwDevice* at = DeviceList[static_cast<size_t>(i)].second;
+        if (at->Key == device->Key) return -1;
+        if (at->Key > device->Key) {
+            DeviceList.insert(DeviceList.begin() + i, {device->Name, device});
+            device->Index = i;
+            device->Owner = this;
+            for (int j = i + 1; j < DeviceCount(); ++j) DeviceList[static_cast<size_t>(j)].second->Index = j;
+            return i;
+        }
+    }
+    return -1;
+}
+
+void TkwBaseIO::DeviceListClear() {
+    if (OwnsDevices)
+        for (auto& entry : DeviceList) delete entry.second;
+    DeviceList.clear();
+}
+
+void TkwBaseIO::TerminalWrite(const void* buffer, uint32_t count) {
+    HWND terminal = TerminalHandle;
+    if (!terminal) return;
+    InTerminalWrite = true;
+    const auto* bytes = static_cast<const char*>(buffer);
+    if (count == 1) {
+        SendMessageA(terminal, WM_CHAR, static_cast<unsigned char>(bytes[0]), 1);
+    } else {
+        // Text in pieces separated by zero bytes, each inserted at the caret.
+        for (uint32_t start = 0; start < count;) {
+            uint32_t end = start;
+            while (end < count && bytes[end] != 0) ++end;
+            if (end > start) {
+                const std::string piece(bytes + start, end - start);
+                SendMessageA(terminal, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(piece.c_str()));
+            }
+            start = end + 1;
+        }
+    }
+    InTerminalWrite = false;
+}
+
+void TkwBaseIO::DeviceListRefresh() { Notify(NotifyDeviceChanged); }
+
+void TkwBaseIO::AddNotify(const TPortNotifyEvent& listener) {
+    if (NotifyList->IndexOf(listener) < 0) NotifyList->Add(listener);
+}
+
+void TkwBaseIO::RemoveNotify(const TPortNotifyEvent& listener) {
+    const int index = NotifyList->IndexOf(listener);
+    if (index >= 0) NotifyList->Delete(index);
+}
+
+void TkwBaseIO::GetDeviceNames(TDeviceNames* strings) {
+    if (DeviceList.empty()) DeviceListLoad();
+    if (!strings) return;
+    strings->clear();
+    for (const auto& entry : DeviceList) strings->push_back(entry);
+}
+
+bool TkwBaseIO::HandleDeviceChange(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_DEVICECHANGE) return false;
+    bool handled = wParam == DBT_DEVNODES_CHANGED;
+    if (!handled && (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) && lParam) {
+        const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+        handled = header->dbch_devicetype == DBT_DEVTYP_PORT;
+    }
+    if (handled) DeviceListRefresh();
+    return handled;
+}
+
+void TkwBaseIO::WriteLog(int level, const std::string& text) {
+    if (log_) log_->Add(level, LogPrefix + text);
+}
+
+void TkwBaseIO::WriteLogFmt(int level, const char* fmt, ...) {
+    if (!log_) return;
+    // The prefix becomes part of the format text.
+    const std::string format = LogPrefix + fmt;
+    va_list args;
+    va_start(args, fmt);
+    try {
+        log_->AddFmtV(level, format.c_str(), args);
+    } catch (...) {
+        va_end(args);
+        throw;
+    }
+    va_end(args);
+}
+
+TkwDevice* TkwBaseIO::Devices(int index) const {
+    if (index < 0 || index >= DeviceCount()) return nullptr;
+    return DeviceList[static_cast<size_t>(index)].second;
+}
+
+bool TkwBaseIO::Active() const { return Loading() ? StreamedActive : IsOpen(); }
+
+void TkwBaseIO::SetActive(bool value) {
+    if (Loading()) {
+        StreamedActive = value;
+        return;
+    }
+    if (value == IsOpen()) return;
+    if (value)
+        Open();
+    else
+        Close();
+}
+
+void TkwBaseIO::SetLog(TkwCustomLogFile* log) {
+    log_ = log;
+    if (log) log->FreeNotification(this);
+}
+
+void TkwBaseIO::SetDataProcessor(TkwCustomDataProcessor* processor) {
+    if (!processor && dataProcessor_) dataProcessor_->SetPort(nullptr);
+    dataProcessor_ = processor;
+    if (processor) {
+        processor->SetPort(this);
+        processor->FreeNotification(this);
+    }
+}
+
+void TkwBaseIO::Loaded() {
+    TComponent::Loaded();
+    try {
+        SetActive(StreamedActive);
+    } catch (...) {
+        ShowLoadError();
+    }
+}
+
+void TkwBaseIO::Notification(TComponent* component, TOperation operation) {
+    TComponent::Notification(component, operation);
+    if (operation != TOperation::opRemove) return;
+    // A dying processor unbinds itself in its own destructor; here only the reference goes.
+    if (component == dataProcessor_) dataProcessor_ = nullptr;
+    if (component == log_) log_ = nullptr;
+}

@@ -1,0 +1,206 @@
+#pragma once
+// The base of the port components: the open/close protocol behind Active, the
+// reader thread, delivery of received blocks, the device list, listeners, error
+// reports and log lines. A port class (the HID port) supplies the medium.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "rtl/component.h"
+#include "rtl/events.h"
+#include "rtl/list.h"
+#include "rtl/thread.h"
+#include "rtl/win32/handle.h"
+
+class TkwBaseIO;
+
+enum TTerminalUsage : uint8_t { tuNone = 0, tuSend = 1, tuReceive = 2, tuBoth = 3 };
+
+// Listener events.
+constexpr int NotifyMediumClosed = 1;
+constexpr int NotifyMediumOpened = 2;
+constexpr int NotifyDeviceChanged = 3;  // the device list was reloaded or the selection changed
+
+// The received-data event: the port, the bytes (valid only during the call), their count.
+using TOnReceived = TEvent<void(TObject* com, const uint8_t* buffer, uint32_t received)>;
+using TPortNotifyEvent = TEvent<void(TObject* sender, int event)>;
+
+// Flags a data processor returns for a received block.
+using TReceiveFlags = uint8_t;
+constexpr TReceiveFlags rfSkipTerminal = 1 << 0;
+
+// The generic device record a port's device list holds.
+class TkwDevice : public TObject {
+public:
+    int32_t Index = -1;
+    TkwBaseIO* Owner = nullptr;
+    std::string Name;
+    std::string PhysicalDeviceName;
+    std::string DevicePath;
+    std::string RegistryKey;
+    std::string Description;
+    std::string Service;
+    std::string DriverKey;
+    std::string InstanceId;
+    std::string BusRelations;
+    std::string PortName;
+    std::string Manufacturer;
+    uint32_t DevNode = 0;
+    int32_t Key = 0;  // ordering key, for InsertDevice only
+};
+
+// The sink of diagnostic lines. The system itself attaches none.
+class TkwCustomLogFile : public TComponent {
+public:
+    using TComponent::TComponent;
+    virtual void Add(int level, const std::string& text) = 0;
+    // Formats with the runtime's printf rules, then adds.
+    void AddFmt(int level, const char* fmt, ...) __attribute__((format(gnu_printf, 3, 4)));
+    virtual void AddFmtV(int level, const char* fmt, va_list args);
+};
+
+// Sees every received block before anything else does. The system attaches none.
+class TkwCustomDataProcessor : public TComponent {
+public:
+    using TComponent::TComponent;
+    // On the reader thread. The base passes the block on down the chain.
+    virtual void DoDataReceive(const void* buffer, uint32_t count, TReceiveFlags& flags);
+    virtual void SetPort(TkwBaseIO* port) { Port = port; }
+
+    TkwBaseIO* Port = nullptr;
+    TkwCustomDataProcessor* NextProcessor = nullptr;
+};
+
+// The registered listeners of a port, each entry a cell of its own.
+class TkwNotifyList : public TList<TPortNotifyEvent> {
+public:
+    ~TkwNotifyList() override { Clear(); }
+    int Add(const TPortNotifyEvent& listener);
+    void Delete(int index);
+    void Clear() override;
+    TPortNotifyEvent GetItem(int index) const { return *Items(index); }
+    int IndexOf(const TPortNotifyEvent& listener) const;
+    void NotifyAll(TObject* sender, int event);
+};
+
+// The reader thread of one open period of a port.
+class TkwThreadIO : public TThread {
+public:
+    explicit TkwThreadIO(TkwBaseIO* port) : Port(port) {}
+    ~TkwThreadIO() override;
+    TkwBaseIO* Port;
+
+protected:
+    void Execute() override;
+};
+
+using TDeviceNames = std::vector<std::pair<std::string, TkwDevice*>>;
+
+class TkwBaseIO : public TComponent {
+public:
+    explicit TkwBaseIO(TComponent* owner);
+    ~TkwBaseIO() override;
+
+    // --- medium
+    virtual bool IsOpen() const;
+    virtual HANDLE OpenHandle();
+    virtual void ReleaseHandle(HANDLE handle);
+    virtual bool HasReceivers() const;
+    virtual void Open();
+    virtual void Close();
+    virtual void StartThread();
+    virtual void StopThread();
+    // The reader thread's body; must return soon after ThreadStop is set.
+    virtual void ThreadExecute(TkwThreadIO* thread);
+    // Logs (when a log is attached) and raises Text, unless loading.
+    virtual void FatalError(uint32_t code, uint32_t param, const std::string& text);
+    virtual void Notify(int event);
+    // Delivery of one received block, on the reader thread: data processor,
+    // terminal, then OnAfterReceive.
+    virtual void DoReceive(const void* buffer, uint32_t count);
+    virtual void SetDeviceIndex(int value);
+    virtual int GetDeviceIndex() const = 0;
+
+    // --- device list
+    virtual int AddDevice(TkwDevice* device);
+    virtual int InsertDevice(TkwDevice* device);
+    virtual void DeviceListLoad() = 0;
+    virtual void DeviceListClear();
+    virtual void TerminalWrite(const void* buffer, uint32_t count);
+    virtual void DeviceListRefresh();
+    virtual void AddNotify(const TPortNotifyEvent& listener);
+    virtual void RemoveNotify(const TPortNotifyEvent& listener);
+    virtual void SendChar(char c) = 0;
+    virtual void SendString(const std::string& s) = 0;
+    virtual void SendBuffer(const void* buffer, int count) = 0;
+    virtual void GetDeviceNames(TDeviceNames* strings);
+    // The device-change broadcast, forwarded by a window: reloads the list when
+    // devices came or went.
+    virtual bool HandleDeviceChange(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void WriteLog(int level, const std::string& text);
+    void WriteLogFmt(int level, const char* fmt, ...) __attribute__((format(gnu_printf, 3, 4)));
+    TkwDevice* Devices(int index) const;
+    int DeviceCount() const { return static_cast<int>(DeviceList.size()); }
+
+    // --- properties
+    bool Active() const;
+    void SetActive(bool value);
+    int DeviceIndex() const { return GetDeviceIndex(); }
+    TkwCustomLogFile* Log() const { return log_; }
+    void SetLog(TkwCustomLogFile* log);
+    TkwCustomDataProcessor* DataProcessor() const { return dataProcessor_; }
+    void SetDataProcessor(TkwCustomDataProcessor* processor);
+
+    void Loaded() override;
+
+    TNotifyEvent OnOpen;
+    TNotifyEvent OnClose;
+    TOnReceived OnAfterReceive;
+
+    // The message box Loaded shows when re-applying its stored state fails;
+    // replaceable so that tests see it.
+    static void (*ShowLoadError)();
+
+    std::unique_ptr<TkwNotifyList> NotifyList;
+    TDeviceNames DeviceList;
+    HWND TerminalHandle = nullptr;
+    TTerminalUsage TerminalUsage = tuNone;
+    HWND Terminal = nullptr;
+    bool TerminalEcho = false;
+    std::atomic<bool> InTerminalWrite{false};
+    bool StreamedActive = false;
+    std::string LogPrefix;
+    bool OwnsDevices = true;
+    OVERLAPPED ReadOverlapped{};
+    OVERLAPPED WriteOverlapped{};
+    OVERLAPPED SendOverlapped{};
+    // Written by the reader thread too (after a read failure), hence atomic.
+    std::atomic<bool> UseThread{false};
+    std::atomic<bool> ThreadStop{false};
+
+protected:
+    void Notification(TComponent* component, TOperation operation) override;
+    HANDLE Handle() const { return handle_.load(); }
+    // True on the reader thread of the current open period.
+    bool OnReaderThread() const;
+
+private:
+    friend class TkwThreadIO;
+    // Waits for the reader thread (serving sent messages) and frees it.
+    void ReclaimThread();
+
+    std::atomic<HANDLE> handle_{INVALID_HANDLE_VALUE};
+    std::unique_ptr<TkwThreadIO> thread_;
+    std::atomic<DWORD> readerThreadId_{0};
+    TkwCustomLogFile* log_ = nullptr;
+    TkwCustomDataProcessor* dataProcessor_ = nullptr;
+    TUniqueEvent readEvent_;
+    TUniqueEvent writeEvent_;
+};
