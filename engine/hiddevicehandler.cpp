@@ -18,6 +18,7 @@ THidDevicehandler::THidDevicehandler(std::unique_ptr<IHidPort> hid)
       scheduler_(TUiScheduler::Current()) {
     QuietTimer->SetEnabled(false);
     QuietTimer->SetInterval(QuietInterval);
+    if (Hid) Hid->DeviceListRefresh();
 }
 
 THidDevicehandler::~THidDevicehandler() {

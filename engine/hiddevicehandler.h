@@ -20,7 +20,8 @@ class THidDevicehandler : public TObject {
 public:
     static constexpr uint32_t QuietInterval = 300;
 
-    // Takes the port; creates the quiet timer (disabled, 300 ms) on the calling thread.
+    // Takes the port and lets it build its own device list; creates the quiet
+    // timer (disabled, 300 ms) on the calling thread.
     explicit THidDevicehandler(std::unique_ptr<IHidPort> hid);
     // Frees the port (which has ended its reading thread), then the timer.
     ~THidDevicehandler() override;

@@ -3,6 +3,8 @@
 // open it and take its reports. The HID port component implements it on Windows;
 // tests use a fake. A port is a component: its Tag tells its device handler.
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "rtl/component.h"
 #include "rtl/events.h"
@@ -28,3 +30,10 @@ public:
     // thread; false closes it and returns once the reading thread has ended.
     virtual void SetActive(bool value) = 0;
 };
+
+// Makes the ports of the device handlers and the engine's device counter: the
+// HID port component on Windows, fakes in tests. Set once, before engines exist.
+using THidPortFactory = std::function<std::unique_ptr<IHidPort>()>;
+void SetHidPortFactory(THidPortFactory factory);
+// A new port from the factory; none when no factory is set.
+std::unique_ptr<IHidPort> CreateHidPort();

@@ -54,7 +54,7 @@ void THidDevicehandlers::Clear() {
     TList::Clear();
 }
 
-THidProcessor::THidProcessor() : RepeatTimer(std::make_unique<TTimer>(nullptr)) {
+THidProcessor::THidProcessor() : RepeatTimer(std::make_unique<TTimer>(nullptr)), Enumerator(CreateHidPort()) {
     RepeatTimer->SetEnabled(false);
     RepeatTimer->SetInterval(RepeatInterval);
     RepeatTimer->SetOnTimer(TNotifyEvent::Bind<&THidProcessor::RepeatTimeout>(this));
@@ -62,9 +62,59 @@ THidProcessor::THidProcessor() : RepeatTimer(std::make_unique<TTimer>(nullptr)) 
 
 THidProcessor::~THidProcessor() {
     // Ports first: their reading threads must end before anything they reach goes.
+    try {
+        StopHandlers();
+    } catch (...) {
+    }
     Handlers.Clear();
+    Enumerator.reset();
     RepeatTimer.reset();
     Clear();
+}
+
+THidDevicehandler* THidProcessor::FindHandler(int32_t deviceIndex) {
+    for (int i = 0; i < Handlers.Count(); ++i)
+        if (Handlers.Items(i)->Hid->DeviceIndex() == deviceIndex) return Handlers.Items(i);
+    return nullptr;
+}
+
+void THidProcessor::StartHandlers() {
+    if (!Enumerator) return;
+    Enumerator->DeviceListRefresh();
+    for (int i = 0; i < Count(); ++i) {
+        const int32_t device = Items(i)->DeviceIndex;
+        // An action needs no signature yet to get its device opened.
+        if (device < 0 || FindHandler(device) || device >= Enumerator->DeviceCount()) continue;
+        auto* handler = new THidDevicehandler(CreateHidPort());
+        handler->Hid->SetDeviceIndex(device);
+        handler->Hid->SetOnAfterReceive(TOnReceived::Bind<&THidProcessor::ReportReceived>(this));
+        handler->QuietTimer->SetOnTimer(TNotifyEvent::Bind<&THidProcessor::QuietTimeout>(this));
+        const int position = Handlers.Add(handler);
+        handler->Hid->Component().SetTag(position);
+        handler->QuietTimer->SetTag(position);
+        handler->Hid->SetActive(true);
+    }
+}
+
+void THidProcessor::StopHandlers() {
+    RepeatTimer->SetEnabled(false);
+    // The list keeps its length until every port is closed: reading threads still
+    // running find their handlers by position.
+    for (int i = 0; i < Handlers.Count(); ++i) {
+        THidDevicehandler* handler = Handlers.Items(i);
+        try {
+            handler->Hid->SetActive(false);
+        } catch (...) {
+            // Freeing the handler closes its port all the same.
+        }
+        delete handler;
+    }
+    Handlers.TList::Clear();
+}
+
+void THidProcessor::RestartHandlers() {
+    StopHandlers();
+    StartHandlers();
 }
 
 void THidProcessor::Clear() {

@@ -45,6 +45,15 @@ public:
     void StartRepeat();
     void StopRepeatIfIdle();
 
+    // One handler, with its port open, for every usable device the actions name,
+    // in the order the actions first name them. A device that cannot be opened
+    // raises; the handlers started before it keep running.
+    void StartHandlers();
+    // Closes every port (each returns once its reading thread has ended) and frees the handlers.
+    void StopHandlers();
+    void RestartHandlers();
+    THidDevicehandler* FindHandler(int32_t deviceIndex);
+
     // The first action with this code; appends a fresh one when there is none.
     THidAction* FindAction(TActionCode code);
 
@@ -66,6 +75,8 @@ public:
     std::string FileName = "kwhid.ini";
     TActionSet SupportedActions = AllActions;
     THidDevicehandlers Handlers;
+    // Counts the devices present; never opened.
+    std::unique_ptr<IHidPort> Enumerator;
     bool Mode = false;
 
 private:
