@@ -32,6 +32,8 @@ void TThread::Start() {
     if (started_) return;
     std::shared_ptr<TThreadState> state = handle_.state_;
     state->started = true;
+    // Before the launch: a thread that frees itself may be gone by the time it returns.
+    started_ = true;
     try {
         std::thread([this, state] {
             {
@@ -45,9 +47,9 @@ void TThread::Start() {
         }).detach();
     } catch (const std::exception& e) {
         state->started = false;
+        started_ = false;
         throw Exception(std::string("Cannot create thread: ") + e.what());
     }
-    started_ = true;
 }
 
 bool TThreadHandle::Finished() const noexcept {
