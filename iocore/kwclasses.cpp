@@ -2,8 +2,6 @@
 
 #include <dbt.h>
 
-#include <cstdio>
-
 #include "rtl/exception.h"
 #include "rtl/format.h"
 
@@ -21,15 +19,7 @@ void TkwCustomLogFile::AddFmt(int level, const char* fmt, ...) {
     va_end(args);
 }
 
-void TkwCustomLogFile::AddFmtV(int level, const char* fmt, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string text(needed > 0 ? static_cast<size_t>(needed) : 0, '\0');
-    if (needed > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, args);
-    Add(level, text);
-}
+void TkwCustomLogFile::AddFmtV(int level, const char* fmt, va_list args) { Add(level, FormatV(fmt, args)); }
 
 void TkwCustomDataProcessor::DoDataReceive(const void* buffer, uint32_t count, TReceiveFlags& flags) {
     if (NextProcessor) NextProcessor->DoDataReceive(buffer, count, flags);

@@ -1,11 +1,16 @@
 #include "rtl/format.h"
 
-#include <cstdarg>
 #include <cstdio>
 
 std::string Format(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
+    std::string text = FormatV(fmt, args);
+    va_end(args);
+    return text;
+}
+
+std::string FormatV(const char* fmt, va_list args) {
     va_list copy;
     va_copy(copy, args);
     const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
@@ -15,6 +20,5 @@ std::string Format(const char* fmt, ...) {
         text.resize(static_cast<size_t>(needed));
         std::vsnprintf(text.data(), text.size() + 1, fmt, args);
     }
-    va_end(args);
     return text;
 }
