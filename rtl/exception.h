@@ -19,5 +19,11 @@ public:
     using Exception::Exception;
 };
 
+// Raised for an index outside an array.
+class ERangeError : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // The text of the exception being handled; call only inside a catch block.
 std::string CurrentExceptionText() noexcept;
