@@ -1,0 +1,3 @@
+#include "hid/kwhid.h"
+
+GUID HidClassGuid{};
