@@ -83,6 +83,9 @@ const char* KwFake_DevicePath(int device);
 // to InputReportByteLength (a longer one is cut). How many handles took it; handles
 // opened without read access on a read-write device count too, as a pipe cannot tell.
 int KwFake_SendReport(int device, const void* report, DWORD size);
+// Bytes as they are, unpadded: a read of the report length then returns fewer, which no
+// HID device does. For the reader's own handling of short reads.
+int KwFake_SendBytes(int device, const void* bytes, DWORD size);
 // Pulls the device out: pending reads fail (ERROR_PIPE_NOT_CONNECTED), nothing opens any
 // more, enumerations with DIGCF_PRESENT skip it, HID calls on old handles fail (Wine
 // cannot name a disconnected pipe handle: ERROR_INVALID_HANDLE). Done when it returns.

@@ -63,7 +63,8 @@ protected:
 
 // An overlapped read of one report, waited for.
 struct TRead {
-    explicit TRead(HANDLE file, DWORD length) : file(file), buffer(length, 0xEE), event(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    TRead(HANDLE file, DWORD length)
+        : file(file), buffer(length, 0xEE), event(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
         overlapped.hEvent = event.get();
         issued = ReadFile(file, buffer.data(), length, nullptr, &overlapped) || GetLastError() == ERROR_IO_PENDING;
     }
@@ -241,7 +242,8 @@ TEST_F(FakeOs, AnswersInstanceIdsAndTheirRelations) {
     const std::string expected("USB\\A\\1\0USB\\B\\2\0", sizeof "USB\\A\\1\0USB\\B\\2\0");
     ASSERT_EQ(length, expected.size());
     std::vector<char> list(length);
-    EXPECT_EQ(di::CM_Get_Device_ID_ListA(id, list.data(), length - 1, CM_GETIDLIST_FILTER_BUSRELATIONS), CR_BUFFER_SMALL);
+    EXPECT_EQ(di::CM_Get_Device_ID_ListA(id, list.data(), length - 1, CM_GETIDLIST_FILTER_BUSRELATIONS),
+              CR_BUFFER_SMALL);
     ASSERT_EQ(di::CM_Get_Device_ID_ListA(id, list.data(), length, CM_GETIDLIST_FILTER_BUSRELATIONS), CR_SUCCESS);
     EXPECT_EQ(std::string(list.data(), length), expected);
     ASSERT_EQ(di::CM_Get_Device_ID_List_SizeA(&length, id, CM_GETIDLIST_FILTER_REMOVALRELATIONS), CR_SUCCESS);
@@ -461,6 +463,15 @@ TEST_F(FakeOs, ReadsOfTheReportLengthKeepReportsApart) {
     TRead second(file.get(), 4);
     EXPECT_EQ(second.Wait(), 4);
     EXPECT_EQ(second.buffer, (std::vector<uint8_t>{2, 0, 0, 0}));
+}
+
+TEST_F(FakeOs, SendsBytesUnpaddedOnRequest) {
+    const int device = Add({.Caps = Caps(8)});
+    TUniqueFile file = Open(device, GENERIC_READ);
+    const uint8_t bytes[] = {7, 7};
+    EXPECT_EQ(KwFake_SendBytes(device, bytes, sizeof bytes), 1);
+    TRead read(file.get(), 8);
+    EXPECT_EQ(read.Wait(), 2);
 }
 
 TEST_F(FakeOs, UnpluggingFailsThePendingReadAndEveryOpen) {

@@ -336,7 +336,8 @@ DWORD WriteReport(TInstance& in, const std::vector<uint8_t>& report) {
     if (!WriteFile(in.pipe.get(), report.data(), static_cast<DWORD>(report.size()), nullptr, &overlapped)) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) return error;
-        if (WaitForSingleObject(done.get(), ReportWriteTimeoutMs) != WAIT_OBJECT_0) CancelIoEx(in.pipe.get(), &overlapped);
+        if (WaitForSingleObject(done.get(), ReportWriteTimeoutMs) != WAIT_OBJECT_0)
+            CancelIoEx(in.pipe.get(), &overlapped);
     }
     DWORD n = 0;
     if (!GetOverlappedResult(in.pipe.get(), &overlapped, &n, TRUE)) return GetLastError();
@@ -569,6 +570,35 @@ CONFIGRET CmNotImplemented(const char* entry) {
     });
 }
 
+int Send(int device, const void* data, DWORD size, bool pad, DWORD& error) {
+    TPlatform& p = Platform();
+    TGuard guard(p.lock);
+    TDevice* d = FindDevice(p, device);
+    if (!d || !d->present || !d->IsPipe() || !d->GivesReads()) {
+        error = ERROR_DEVICE_NOT_CONNECTED;
+        return 0;
+    }
+    Service(*d);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    std::vector<uint8_t> report(bytes, bytes + size);
+    if (pad) report.resize(d->caps.InputReportByteLength, 0);
+    if (report.empty()) return 0;
+    int delivered = 0;
+    for (auto& in : d->instances) {
+        if (in->dead) continue;
+        const DWORD written = WriteReport(*in, report);
+        if (written == ERROR_SUCCESS) {
+            // The connect may not have been taken in yet: the write tells first.
+            in->connected = true;
+            ++delivered;
+        } else if (written != ERROR_PIPE_LISTENING) {
+            in->dead = true;
+        }
+    }
+    Poke(*d);
+    return delivered;
+}
+
 bool InPrivatePrefix() {
     char prefix[4096];
     const DWORD length = GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
@@ -634,33 +664,11 @@ const char* KwFake_DevicePath(int device) {
 }
 
 int KwFake_SendReport(int device, const void* report, DWORD size) {
-    return Answer<int>(0, [&](DWORD& error) -> int {
-        TPlatform& p = Platform();
-        TGuard guard(p.lock);
-        TDevice* d = FindDevice(p, device);
-        if (!d || !d->present || !d->IsPipe() || !d->GivesReads()) {
-            error = ERROR_DEVICE_NOT_CONNECTED;
-            return 0;
-        }
-        Service(*d);
-        std::vector<uint8_t> padded(d->caps.InputReportByteLength, 0);
-        if (padded.empty()) return 0;
-        std::memcpy(padded.data(), report, std::min<size_t>(size, padded.size()));
-        int delivered = 0;
-        for (auto& in : d->instances) {
-            if (in->dead) continue;
-            const DWORD written = WriteReport(*in, padded);
-            if (written == ERROR_SUCCESS) {
-                // The connect may not have been taken in yet: the write tells first.
-                in->connected = true;
-                ++delivered;
-            } else if (written != ERROR_PIPE_LISTENING) {
-                in->dead = true;
-            }
-        }
-        Poke(*d);
-        return delivered;
-    });
+    return Answer<int>(0, [&](DWORD& error) { return Send(device, report, size, true, error); });
+}
+
+int KwFake_SendBytes(int device, const void* bytes, DWORD size) {
+    return Answer<int>(0, [&](DWORD& error) { return Send(device, bytes, size, false, error); });
 }
 
 BOOL KwFake_Unplug(int device) {
