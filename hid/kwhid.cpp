@@ -1,3 +1,269 @@
 #include "hid/kwhid.h"
 
+#include <algorithm>
+#include <memory>
+
+#include "hid/kwhidw32.h"
+#include "hid/kwwin32di_enum.h"
+#include "util/kwwin32.h"
+
 GUID HidClassGuid{};
+
+// --- the HID port
+
+TkwHid::TkwHid(TComponent* owner)
+    : TkwBaseIO(owner), ReadEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
+    LogPrefix = "kwHID: ";
+}
+
+TkwHid::~TkwHid() {
+    if (TkwBaseIO::Active()) Close();
+    FreeReportBuffers();
+}
+
+void TkwHid::SetDeviceIndex(int value) {
+    deviceIndex_ = value;
+    Device = value < 0 ? nullptr : static_cast<TkwHidDevice*>(Devices(value));
+    TkwBaseIO::SetDeviceIndex(value);
+}
+
+void TkwHid::DeviceListRefresh() {
+    if (ListLoading) return;
+    DeviceListLoad();
+    TkwBaseIO::DeviceListRefresh();
+}
+
+HANDLE TkwHid::OpenDeviceFile(const std::string& path, bool read, bool write, bool shared, bool overlapped) {
+    const DWORD access = (read ? GENERIC_READ : 0) | (write ? GENERIC_WRITE : 0);
+    const DWORD share = shared ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+    return CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0,
+                       nullptr);
+}
+
+namespace {
+// The system's text for an error, without trailing blanks, line ends and full stops.
+std::string OpenErrorText(DWORD error) {
+    char buffer[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
+                   sizeof buffer - 1, nullptr);
+    std::string text(buffer);
+    while (!text.empty() && (static_cast<unsigned char>(text.back()) <= 32 || text.back() == '.')) text.pop_back();
+    return text;
+}
+}  // namespace
+
+HANDLE TkwHid::OpenHandle() {
+    if (!Device) {
+        FatalError(16, 2, "Active device is not selected");
+        return INVALID_HANDLE_VALUE;
+    }
+    WriteLogFmt(1, "try to open device %s", Device->DevicePath.c_str());
+    static constexpr bool attempts[4][2] = {{true, true}, {true, false}, {false, true}, {false, false}};
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (const auto& attempt : attempts) {
+        ReadAccess = attempt[0];
+        WriteAccess = attempt[1];
+        handle = OpenDeviceFile(Device->DevicePath, ReadAccess, WriteAccess, SharedMode, true);
+        if (handle != INVALID_HANDLE_VALUE) break;
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        FatalError(16, error, OpenErrorText(error));
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!kwhidw32::HidD_GetPreparsedData(handle, &Device->PreparsedData)) Device->PreparsedData = nullptr;
+    AllocReportBuffers();
+    UseThread = ReadAccess;
+    WriteLogFmt(1, "device has opened %s R:%d W:%d in:%u out:%u", Device->DevicePath.c_str(), ReadAccess ? 1 : 0,
+                WriteAccess ? 1 : 0, InputLength, OutputLength);
+    return handle;
+}
+
+void TkwHid::ReleaseHandle(HANDLE handle) {
+    TkwBaseIO::ReleaseHandle(handle);
+    if (Device && Device->PreparsedData) {
+        kwhidw32::HidD_FreePreparsedData(Device->PreparsedData);
+        Device->PreparsedData = nullptr;
+    }
+}
+
+void TkwHid::Close() {
+    WriteLog(1, "close device.");
+    // The stop request first, so that the woken thread takes its failed wait for a stop.
+    ThreadStop = true;
+    PulseEvent(ReadEvent.get());
+    TkwBaseIO::Close();
+}
+
+namespace {
+// A read this thread issued must be over before its buffer and record go: cancel
+// it and wait until the system has finished with both. Closing the handle cancels
+// it too, but completes it later, on the system's own time. Only a read that the
+// wait left pending (woken by the stop request) needs this; a failed one is over.
+void FinishOwnRead(HANDLE handle, OVERLAPPED& overlapped, bool pending) {
+    if (!pending) return;
+    CancelIoEx(handle, &overlapped);
+    for (int waited = 0; !HasOverlappedIoCompleted(&overlapped) && waited < 5000; ++waited) Sleep(1);
+}
+}  // namespace
+
+void TkwHid::ThreadExecute(TkwThreadIO* /*thread*/) {
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = ReadEvent.get();
+    const HANDLE handle = Handle();
+    WriteLogFmt(2, "Start monitoring thread ... InRepLen= %u", InputLength);
+    try {
+        while (!ThreadStop) {
+            std::fill(InputBuffer.begin(), InputBuffer.end(), 0);
+            const bool read = OverlappedRead(handle, InputBuffer.data(), InputLength, overlapped);
+            const bool pending = !read && GetLastError() == ERROR_IO_INCOMPLETE;
+            if (ThreadStop) {
+                FinishOwnRead(handle, overlapped, pending);
+                break;
+            }
+            if (!read) {
+                // The device was removed or the handle went bad: close from here,
+                // without waiting for this very thread.
+                FinishOwnRead(handle, overlapped, pending);
+                UseThread = false;
+                Close();
+                break;
+            }
+            DoReceive(InputBuffer.data(), InputLength);
+        }
+    } catch (...) {
+        // From delivery: the read had completed.
+        ThreadStop = true;
+        WriteLog(2, "... exit monitoring thread.");
+        throw;
+    }
+    ThreadStop = true;
+    WriteLog(2, "... exit monitoring thread.");
+}
+
+void TkwHid::DoReceive(const void* buffer, uint32_t count) {
+    WriteLogFmt(2, "Do input data [%u] bytes ", count);
+    if (HasReceivers()) TkwBaseIO::DoReceive(buffer, count);
+}
+
+void TkwHid::SendChar(char c) { WriteData(&c, 1); }
+
+void TkwHid::SendString(const std::string& s) {
+    if (!s.empty()) WriteData(s.data(), static_cast<DWORD>(s.size()));
+}
+
+void TkwHid::SendBuffer(const void* buffer, int count) {
+    if (IsOpen()) OverlappedWriteNoWait(Handle(), buffer, static_cast<DWORD>(count), SendOverlapped);
+}
+
+bool TkwHid::WriteData(const void* buffer, DWORD count) {
+    return IsOpen() && OverlappedWrite(Handle(), buffer, count, WriteOverlapped);
+}
+
+void TkwHid::AllocReportBuffers() {
+    FreeReportBuffers();
+    OutputLength = Device->Caps.OutputReportByteLength;
+    InputLength = Device->Caps.InputReportByteLength;
+    FeatureLength = Device->Caps.FeatureReportByteLength;
+    InputBuffer.assign(InputLength, 0);
+    OutputBuffer.assign(OutputLength, 0);
+    FeatureBuffer.assign(FeatureLength, 0);
+}
+
+void TkwHid::FreeReportBuffers() {
+    std::vector<uint8_t>().swap(InputBuffer);
+    std::vector<uint8_t>().swap(OutputBuffer);
+    std::vector<uint8_t>().swap(FeatureBuffer);
+}
+
+// --- the device list
+
+bool TkwHid::LoadDeviceInfo(TkwHidDevice* record) {
+    // Query access only: the probe reads strings and capabilities, never reports.
+    TUniqueFile file(OpenDeviceFile(record->DevicePath, false, false, true, false));
+    if (!file) {
+        WriteLogFmt(2, "Open device FAILED %s ", record->DevicePath.c_str());
+        return false;
+    }
+    WriteLogFmt(2, "Open device OK %s ", record->DevicePath.c_str());
+    record->Name = kwhidw32::GetHidString(file.get(), "HidD_GetProductString");
+    record->Manufacturer = kwhidw32::GetHidString(file.get(), "HidD_GetManufacturerString");
+    record->SerialNumber = kwhidw32::GetHidString(file.get(), "HidD_GetSerialNumberString");
+    if (record->Name.empty()) record->Name = record->Description;
+
+    bool loaded = false;
+    if (!kwhidw32::HidD_GetPreparsedData(file.get(), &record->PreparsedData) || !record->PreparsedData) {
+        record->PreparsedData = nullptr;
+        WriteLog(2, "ERROR: dev.fPpd = 0 ");
+    } else if (!kwhidw32::HidD_GetAttributes(file.get(), &record->Attributes)) {
+        WriteLog(2, "ERROR: not HidD_GetAttributes");
+    } else if (kwhidw32::HidP_GetCaps(record->PreparsedData, &record->Caps) != HIDP_STATUS_SUCCESS) {
+        WriteLog(2, "ERROR: HidP_GetCaps() <> HIDP_STATUS_SUCCESS");
+    } else {
+        const HIDP_CAPS& caps = record->Caps;
+        auto buttons = [&](std::vector<HIDP_BUTTON_CAPS>& array, USHORT count, HIDP_REPORT_TYPE type) {
+            if (count == 0) return;
+            array.assign(count, HIDP_BUTTON_CAPS{});
+            USHORT length = count;
+            kwhidw32::HidP_GetButtonCaps(type, array.data(), &length, record->PreparsedData);
+        };
+        auto values = [&](std::vector<HIDP_VALUE_CAPS>& array, USHORT count, HIDP_REPORT_TYPE type) {
+            if (count == 0) return;
+            array.assign(count, HIDP_VALUE_CAPS{});
+            USHORT length = count;
+            kwhidw32::HidP_GetValueCaps(type, array.data(), &length, record->PreparsedData);
+        };
+        buttons(record->InputButtonCaps, caps.NumberInputButtonCaps, HidP_Input);
+        values(record->InputValueCaps, caps.NumberInputValueCaps, HidP_Input);
+        buttons(record->OutputButtonCaps, caps.NumberOutputButtonCaps, HidP_Output);
+        values(record->OutputValueCaps, caps.NumberOutputValueCaps, HidP_Output);
+        buttons(record->FeatureButtonCaps, caps.NumberFeatureButtonCaps, HidP_Feature);
+        values(record->FeatureValueCaps, caps.NumberFeatureValueCaps, HidP_Feature);
+        loaded = true;
+    }
+    if (record->PreparsedData) {
+        kwhidw32::HidD_FreePreparsedData(record->PreparsedData);
+        record->PreparsedData = nullptr;
+    }
+    return loaded;
+}
+
+void TkwHid::DeviceListLoad() {
+    if (ListLoading) return;
+    WriteLog(1, "DeviceListLoad ...");
+    ListLoading = true;
+    struct TLoadingFlag {
+        bool& flag;
+        ~TLoadingFlag() { flag = false; }
+    } loading{ListLoading};
+
+    DeviceListClear();
+    Device = nullptr;
+    const int remembered = GetDeviceIndex();
+    kwhidw32::HidD_GetHidGuid(&HidClassGuid);
+
+    kwwin32di::TDeviceRecords found;
+    struct TRecordsOwner {
+        kwwin32di::TDeviceRecords& records;
+        ~TRecordsOwner() {
+            for (auto& entry : records) delete entry.second;
+        }
+    } owner{found};
+    kwwin32di::DiEnumInstalledDevices(&HidClassGuid, true, true, true, found);
+    if (found.empty()) {
+        WriteLog(2, "DiEnumInstalledDevices() returns 0, trying enum interfaces only ...");
+        kwwin32di::DiEnumInstalledDevices(&HidClassGuid, true, false, true, found);
+    }
+    WriteLogFmt(2, "Get detail info for device (intf) list: %u ", static_cast<unsigned>(found.size()));
+    for (auto& entry : found) {
+        auto record = std::make_unique<TkwHidDevice>(entry.second);
+        if (LoadDeviceInfo(record.get())) {
+            WriteLogFmt(2, "Load device info: %s  OK!", record->Name.c_str());
+            AddDevice(record.release());
+        } else {
+            WriteLogFmt(2, "Load device info: %s  FAILED!", record->Name.c_str());
+        }
+    }
+    if (remembered >= 0 && remembered < TkwBaseIO::DeviceCount()) SetDeviceIndex(remembered);
+    WriteLogFmt(1, "Detected devices: %u ", static_cast<unsigned>(TkwBaseIO::DeviceCount()));
+}

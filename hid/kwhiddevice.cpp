@@ -35,7 +35,7 @@ TkwHidDevice::TkwHidDevice(const TkwDevice* source) {
 }
 
 TkwHidDevice::~TkwHidDevice() {
-    if (PreparsedData) HidD_FreePreparsedData(PreparsedData);
+    if (PreparsedData) kwhidw32::HidD_FreePreparsedData(PreparsedData);
 }
 
 uint16_t TkwHidDevice::CapsCount(int k) const {
