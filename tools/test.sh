@@ -29,6 +29,7 @@ section "benchmarks"
   echo "--- ${bench#"$PWD"/build/native/}"
   "$bench" --benchmark_min_time=0.1
 done
+./tools/report-cost.sh build/native/tests/engine/report_cost
 
 section "native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DKW_SANITIZE=address,undefined \
