@@ -16,6 +16,7 @@
 #include "rtl/files.h"
 #include "rtl/format.h"
 #include "tests/fakeos/fakeos.h"
+#include "tests/hid/bindings_fixture.h"
 #include "tests/players/fake_wmp_core.h"
 #include "tests/support/temp_folder.h"
 
@@ -78,13 +79,10 @@ uint32_t SignatureOf(std::vector<uint8_t> report) {
     return UpdateSignature(report.data(), report.size(), SignatureNone);
 }
 
-class EndToEnd : public testing::Test {
+class EndToEnd : public TBindingTest {
 protected:
     void SetUp() override {
-        kwhidw32::FreeHidLibrary();
-        kwwin32di::FreeSetupApi();
-        KwFake_Reset();
-        ASSERT_TRUE(KwFake_InstallAll());
+        TBindingTest::SetUp();
         for (const wchar_t* name : {L"Remote", L"Keyboard"}) {
             KwFakeDevice d{};
             d.Product = name;
@@ -102,9 +100,7 @@ protected:
     }
     void TearDown() override {
         SetHidPortFactory(nullptr);
-        kwhidw32::FreeHidLibrary();
-        kwwin32di::FreeSetupApi();
-        KwFake_Reset();
+        TBindingTest::TearDown();
     }
     void Send(int device, const std::vector<uint8_t>& report) {
         ASSERT_GE(KwFake_SendReport(devices[static_cast<size_t>(device)], report.data(), static_cast<DWORD>(report.size())), 1);

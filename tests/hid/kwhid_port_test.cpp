@@ -15,6 +15,7 @@
 #include "hid/kwwin32di.h"
 #include "rtl/exception.h"
 #include "tests/fakeos/fakeos.h"
+#include "tests/hid/bindings_fixture.h"
 
 namespace {
 // Log lines from any thread.
@@ -50,19 +51,11 @@ HIDP_CAPS Caps(USHORT inputLength, USHORT outputLength = 0, USHORT inputButtons 
     return caps;
 }
 
-class HidPortTest : public testing::Test {
+class HidPortTest : public TBindingTest {
 protected:
-    void SetUp() override {
-        kwhidw32::FreeHidLibrary();
-        kwwin32di::FreeSetupApi();
-        KwFake_Reset();
-        ASSERT_TRUE(KwFake_InstallAll()) << GetLastError();
-    }
     void TearDown() override {
         port.reset();
-        kwhidw32::FreeHidLibrary();
-        kwwin32di::FreeSetupApi();
-        KwFake_Reset();
+        TBindingTest::TearDown();
     }
     int Add(const wchar_t* product, DWORD access = kwfaReadWrite, USHORT inputLength = 8,
             const char* description = "HID-compliant device") {
