@@ -9,6 +9,10 @@
 
 GUID HidClassGuid{};
 
+void UseHidPortsForEngine() {
+    SetHidPortFactory([] { return std::unique_ptr<IHidPort>(std::make_unique<TkwHid>(nullptr)); });
+}
+
 // --- the HID port
 
 TkwHid::TkwHid(TComponent* owner)

@@ -61,3 +61,6 @@ public:
 private:
     int deviceIndex_ = 0;
 };
+
+// Makes TkwHid the port of the engine's device handlers and of its device counter.
+void UseHidPortsForEngine();

@@ -162,7 +162,7 @@ TEST_F(HidBench, ReportToCommandLatency) {
     constexpr int Presses = 110;
     const int id = AddDevice(0);
     ASSERT_GT(id, 0);
-    SetHidPortFactory([] { return std::unique_ptr<IHidPort>(new TkwHid(nullptr)); });
+    UseHidPortsForEngine();
     {
         TTimedProcessor engine;
         const uint8_t report[] = {1, 0xCD, 0};

@@ -90,7 +90,7 @@ protected:
             d.Caps.UsagePage = 0x0C;
             devices.push_back(KwFake_AddDevice(&d));
         }
-        SetHidPortFactory([] { return std::unique_ptr<IHidPort>(new TkwHid(nullptr)); });
+        UseHidPortsForEngine();
         // Play/Pause and a held Volume Up on the remote, Next on the keyboard.
         settings = dir.Path("kwhid.ini");
         const std::string text =
