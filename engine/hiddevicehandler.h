@@ -34,6 +34,12 @@ public:
 
     // Reading thread: folds one report into the burst; starts a burst when none is pending.
     void ReportReceived(const uint8_t* buffer, uint32_t count) noexcept;
+    // The received-data event of the handler's own port. Bound to the handler
+    // itself, so that the reading thread reaches it without the engine's list,
+    // which the UI thread may grow or empty meanwhile.
+    void PortReceived(TObject* /*port*/, const uint8_t* buffer, uint32_t count) noexcept {
+        ReportReceived(buffer, count);
+    }
     // UI thread, at the quiet timer's expiry: ends the burst when it is really
     // over and gives its signature; false when a report has come in since.
     bool EndBurst(uint32_t& signature) noexcept;

@@ -85,11 +85,13 @@ void THidProcessor::StartHandlers() {
         const int32_t device = Items(i)->DeviceIndex;
         // An action needs no signature yet to get its device opened.
         if (device < 0 || FindHandler(device) || device >= Enumerator->DeviceCount()) continue;
-        auto* handler = new THidDevicehandler(CreateHidPort());
+        auto owned = std::make_unique<THidDevicehandler>(CreateHidPort());
+        THidDevicehandler* handler = owned.get();
         handler->Hid->SetDeviceIndex(device);
-        handler->Hid->SetOnAfterReceive(TOnReceived::Bind<&THidProcessor::ReportReceived>(this));
+        handler->Hid->SetOnAfterReceive(TOnReceived::Bind<&THidDevicehandler::PortReceived>(handler));
         handler->QuietTimer->SetOnTimer(TNotifyEvent::Bind<&THidProcessor::QuietTimeout>(this));
         const int position = Handlers.Add(handler);
+        owned.release();
         handler->Hid->Component().SetTag(position);
         handler->QuietTimer->SetTag(position);
         handler->Hid->SetActive(true);
@@ -98,8 +100,8 @@ void THidProcessor::StartHandlers() {
 
 void THidProcessor::StopHandlers() {
     RepeatTimer->SetEnabled(false);
-    // The list keeps its length until every port is closed: reading threads still
-    // running find their handlers by position.
+    // The list keeps its length until every port is closed: a sender bound to
+    // ReportReceived still finds its handler by position.
     for (int i = 0; i < Handlers.Count(); ++i) {
         THidDevicehandler* handler = Handlers.Items(i);
         try {
@@ -125,7 +127,8 @@ void THidProcessor::Clear() {
 void THidProcessor::DoCommand(TActionCode /*code*/) {}
 
 void THidProcessor::ReportReceived(TObject* sender, const uint8_t* buffer, uint32_t count) {
-    // Senders are ports, which are components.
+    // Senders are ports, which are components. The handlers' own ports do not come
+    // here (see StartHandlers): only a sender whose handler list stands still.
     Handlers.Items(static_cast<int>(static_cast<TComponent*>(sender)->Tag()))->ReportReceived(buffer, count);
 }
 

@@ -15,7 +15,8 @@ inline constexpr const char* SettingsFolderName = "Clickwell";
 inline constexpr int MaxStoredActions = 32;
 
 // The device handlers; the list owns them. A handler's position is the Tag of
-// its port and of its quiet timer.
+// its port and of its quiet timer. Grown and emptied on the UI thread; the
+// handlers' reading threads never read it.
 class THidDevicehandlers : public TList<THidDevicehandler> {
 public:
     ~THidDevicehandlers() override { Clear(); }
@@ -34,7 +35,9 @@ public:
     // Called on the UI thread with the non-zero code of an action in the list.
     virtual void DoCommand(TActionCode code);
 
-    // The received-data event of every handler's port, on that port's reading thread.
+    // Folds a report into the burst of the handler at the sender's Tag, on the
+    // sender's reading thread. The handlers' own ports deliver to their handlers
+    // directly; this entry is for senders bound to it while Handlers stands still.
     void ReportReceived(TObject* sender, const uint8_t* buffer, uint32_t count);
     // Expiry of a handler's quiet timer: the burst is over; match it.
     void QuietTimeout(TObject* sender);
