@@ -1,6 +1,7 @@
 #include "rtl/uischeduler.h"
 
 #include <algorithm>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -41,23 +42,26 @@ bool Unlink(TUiTask*& head, TUiTask*& tail, TUiTask* task, TUiTask* TUiTask::*ne
 
 TUiTask::~TUiTask() {
     // Nobody posts any more (the poster's contract); a queued task must not dangle.
-    if (queued_.load())
-        if (TUiScheduler* s = queuedOn_) s->Withdraw(*this);
+    if (TUiScheduler* s = queuedOn_.load()) s->Withdraw(*this);
 }
 
 TUiScheduler::TUiScheduler() = default;
 
 TUiScheduler::~TUiScheduler() {
-    std::lock_guard<std::mutex> guard(RegistryLock());
-    auto& registry = Registry();
-    registry.erase(std::remove_if(registry.begin(), registry.end(),
-                                  [this](const TRegistration& r) { return r.raw == this; }),
-                   registry.end());
-    std::lock_guard<std::mutex> queueGuard(queueLock_);
-    for (TUiTask* list : {head_, runHead_})
-        for (TUiTask* t = list; t; t = t->next_) {
-            t->queuedOn_ = nullptr;
-            t->queued_.store(false);
+    {
+        std::lock_guard<std::mutex> guard(RegistryLock());
+        auto& registry = Registry();
+        registry.erase(std::remove_if(registry.begin(), registry.end(),
+                                      [this](const TRegistration& r) { return r.raw == this; }),
+                       registry.end());
+    }
+    TakePosted();
+    for (TUiTask* list : {runHead_, waitingHead_})
+        for (TUiTask* t = list; t;) {
+            TUiTask* next = t->next_;
+            t->next_ = nullptr;
+            t->queuedOn_.store(nullptr);
+            t = next;
         }
 }
 
@@ -82,62 +86,72 @@ void TUiScheduler::InstallForCurrentThread() {
     Registry().push_back({std::this_thread::get_id(), weak_from_this(), this});
 }
 
-bool TUiScheduler::Post(TUiTask& task) noexcept {
-    // Sequentially consistent on both sides: what the poster wrote before this
-    // load is seen by a Run that starts after the flag is cleared.
-    if (task.queued_.load()) return false;
-    {
-        std::lock_guard<std::mutex> guard(queueLock_);
-        if (task.queuedOn_) return false;
-        task.queuedOn_ = this;
-        task.queued_.store(true);
-        task.next_ = nullptr;
-        (tail_ ? tail_->next_ : head_) = &task;
-        tail_ = &task;
+bool TUiScheduler::PostSlow(TUiTask& task) noexcept {
+    TUiScheduler* none = nullptr;
+    const bool claimed = task.queuedOn_.compare_exchange_strong(none, this);
+    if (claimed) {
+        TUiTask* top = posted_.load();
+        do task.next_ = top;
+        while (!posted_.compare_exchange_weak(top, &task));
     }
-    if (!wakePending_.exchange(true)) Wake();
-    return true;
+    // A task queued already comes here too when the wake-up is not on its way:
+    // the wake-up of its own post may have failed.
+    if (!wakePending_.exchange(true) && !Wake()) wakePending_.store(false);
+    return claimed;
+}
+
+void TUiScheduler::TakePosted() noexcept {
+    if (!posted_.load()) return;
+    TUiTask* newest = posted_.exchange(nullptr);
+    // The stack holds the newest first: reverse it into post order.
+    TUiTask* oldest = nullptr;
+    for (TUiTask* t = newest; t;) {
+        TUiTask* older = t->next_;
+        t->next_ = oldest;
+        oldest = t;
+        t = older;
+    }
+    if (!oldest) return;
+    (waitingTail_ ? waitingTail_->next_ : waitingHead_) = oldest;
+    waitingTail_ = newest;
 }
 
 void TUiScheduler::Withdraw(TUiTask& task) noexcept {
-    std::lock_guard<std::mutex> guard(queueLock_);
-    if (task.queuedOn_ != this) return;
-    if (!Unlink(head_, tail_, &task, &TUiTask::next_)) Unlink(runHead_, runTail_, &task, &TUiTask::next_);
-    task.queuedOn_ = nullptr;
+    if (task.queuedOn_.load() != this) return;
+    for (;;) {
+        TakePosted();
+        if (Unlink(runHead_, runTail_, &task, &TUiTask::next_) ||
+            Unlink(waitingHead_, waitingTail_, &task, &TUiTask::next_))
+            break;
+        // Claimed by a post on another thread that has not pushed it yet: a
+        // couple of instructions away.
+        std::this_thread::yield();
+    }
     task.next_ = nullptr;
-    task.queued_.store(false);
+    task.queuedOn_.store(nullptr);
 }
 
-bool TUiScheduler::HasPosted() const noexcept {
-    std::lock_guard<std::mutex> guard(queueLock_);
-    return head_ || runHead_;
+bool TUiScheduler::HasPosted() const noexcept { return posted_.load() || runHead_ || waitingHead_; }
+
+void TUiScheduler::RecoverLostWake() noexcept {
+    if (!wakePending_.load() && HasPosted()) RunPosted();
 }
 
 void TUiScheduler::RunPosted() noexcept {
+    // Cleared before the stack is taken: a post that the take misses wakes again.
     wakePending_.store(false);
-    {
-        // Take what is queued now; a task that posts itself again runs next time,
-        // so a self-posting task cannot keep this loop going for ever. A nested
-        // call (a task running a modal loop) appends to the same run list.
-        std::lock_guard<std::mutex> guard(queueLock_);
-        if (head_) {
-            (runTail_ ? runTail_->next_ : runHead_) = head_;
-            runTail_ = tail_;
-            head_ = tail_ = nullptr;
-        }
+    TakePosted();
+    // A nested call appends to the pass under way and finishes it.
+    if (waitingHead_) {
+        (runTail_ ? runTail_->next_ : runHead_) = waitingHead_;
+        runTail_ = waitingTail_;
+        waitingHead_ = waitingTail_ = nullptr;
     }
-    for (;;) {
-        TUiTask* task;
-        {
-            std::lock_guard<std::mutex> guard(queueLock_);
-            task = runHead_;
-            if (!task) return;
-            runHead_ = task->next_;
-            if (!runHead_) runTail_ = nullptr;
-            task->next_ = nullptr;
-            task->queuedOn_ = nullptr;
-            task->queued_.store(false);
-        }
+    while (TUiTask* task = runHead_) {
+        runHead_ = task->next_;
+        if (!runHead_) runTail_ = nullptr;
+        task->next_ = nullptr;
+        task->queuedOn_.store(nullptr);
         try {
             task->Run();
         } catch (...) {

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 class TTimer;
 class TUiScheduler;
@@ -26,11 +25,11 @@ public:
 
 private:
     friend class TUiScheduler;
+    // The scheduler the task is queued on, from the post that claims it until
+    // just before it runs or is withdrawn: a post that finds it set queues nothing.
+    std::atomic<TUiScheduler*> queuedOn_{nullptr};
+    // Next older task on the posted stack, or next task on a UI-thread list.
     TUiTask* next_ = nullptr;
-    TUiScheduler* queuedOn_ = nullptr;  // guarded by the scheduler's queue lock
-    // Mirrors queuedOn_ so that posting a task already queued (the common case
-    // while reports stream in) takes no lock.
-    std::atomic<bool> queued_{false};
 };
 
 class TUiScheduler : public std::enable_shared_from_this<TUiScheduler> {
@@ -42,12 +41,23 @@ public:
     // The calling thread's scheduler, created on first use.
     static std::shared_ptr<TUiScheduler> Current();
 
-    // Any thread. Queues task unless it is queued already; returns whether it queued it.
-    bool Post(TUiTask& task) noexcept;
+    // Any thread. Queues task unless it is queued already; returns whether it queued
+    // it. Takes no lock and allocates nothing. A wake-up that failed earlier is
+    // tried again, also when the task is queued already.
+    bool Post(TUiTask& task) noexcept {
+        // Within a burst: queued, and the wake-up on its way. Sequentially
+        // consistent on both sides: what the poster wrote before this load is seen
+        // by a Run that starts after queuedOn_ is cleared.
+        if (task.queuedOn_.load() && wakePending_.load()) return false;
+        return PostSlow(task);
+    }
     // UI thread. Takes a queued task out of the queue.
     void Withdraw(TUiTask& task) noexcept;
-    // UI thread. Runs what is queued now; tasks posted meanwhile run too.
+    // UI thread. Runs what is queued now, in post order. A task posted meanwhile
+    // (a task that posts itself, say) runs on the next pass; a nested call (a task
+    // running a modal loop) runs the rest of this pass and what has come since.
     void RunPosted() noexcept;
+    // UI thread.
     bool HasPosted() const noexcept;
 
     // UI thread, for TTimer: (re)starts a periodic timer with a full interval,
@@ -57,22 +67,33 @@ public:
 
 protected:
     TUiScheduler();
-    // Any thread: make the UI thread call RunPosted soon. A backend that cannot
-    // deliver the wake-up clears wakePending_ so that the next post tries again.
-    virtual void Wake() noexcept = 0;
-    std::atomic<bool> wakePending_{false};
+    // Any thread: make the UI thread call RunPosted soon; false when the wake-up
+    // could not be delivered (the next post tries again).
+    virtual bool Wake() noexcept = 0;
     // Makes this the calling thread's scheduler until it is destroyed.
     void InstallForCurrentThread();
+    // UI thread, from the backend before it handles a timer message: runs the
+    // tasks whose wake-up was lost, so that such a task waits at most until the
+    // thread's next timer expiry when no post comes to try the wake-up again.
+    void RecoverLostWake() noexcept;
     // The backend's way into TTimer's expiry.
     static void Expire(TTimer& timer) noexcept;
 
 private:
-    mutable std::mutex queueLock_;
-    // Posted tasks, and those taken by a RunPosted that has not reached them yet.
-    TUiTask* head_ = nullptr;
-    TUiTask* tail_ = nullptr;
+    bool PostSlow(TUiTask& task) noexcept;
+    // UI thread: moves the posted stack, in post order, to the end of waiting_.
+    void TakePosted() noexcept;
+
+    // Set from the wake-up that was delivered until RunPosted begins.
+    std::atomic<bool> wakePending_{false};
+    // Posted tasks, newest first; any thread pushes, the UI thread takes them all.
+    std::atomic<TUiTask*> posted_{nullptr};
+    // UI thread only, in post order: the pass under way, then what was taken off
+    // the stack since (by Withdraw, say) for the next pass.
     TUiTask* runHead_ = nullptr;
     TUiTask* runTail_ = nullptr;
+    TUiTask* waitingHead_ = nullptr;
+    TUiTask* waitingTail_ = nullptr;
     bool installed_ = false;
 };
 

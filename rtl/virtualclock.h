@@ -35,7 +35,7 @@ private:
         uint64_t order;
     };
     TVirtualClock() = default;
-    void Wake() noexcept override {}
+    bool Wake() noexcept override { return true; }
     // Index of the earliest entry due at or before time, or -1.
     int NextDueIndex(uint64_t time) const;
 

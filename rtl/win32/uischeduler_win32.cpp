@@ -95,9 +95,10 @@ public:
     }
 
 private:
-    void Wake() noexcept override {
-        if (!PostMessageA(window_.get(), WM_RUNPOSTED, 0, 0)) wakePending_.store(false);
-    }
+    // Fails when the thread's queue is full: the UI thread is not pumping, and
+    // waiting here would only hold up the reading thread. The next post tries
+    // again, and so does the next timer message (RecoverLostWake).
+    bool Wake() noexcept override { return PostMessageA(window_.get(), WM_RUNPOSTED, 0, 0) != FALSE; }
 
     void OnTimerMessage(UINT_PTR id) noexcept {
         const size_t slot = (id & 0xFFFF) - 1;
@@ -123,6 +124,8 @@ private:
         if (self) {
             // Neither call lets an exception out: timer and task failures are reported inside.
             if (msg == WM_TIMER) {
+                // Before the timer is looked up: a task run here may stop or free it.
+                self->RecoverLostWake();
                 self->OnTimerMessage(wParam);
                 return 0;
             }

@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "rtl/exception.h"
+#include "rtl/timer.h"
 #include "rtl/virtualclock.h"
 #include "tests/support/error_recorder.h"
 
@@ -84,6 +87,71 @@ TEST_F(UiTaskTest, TaskThatPostsItselfRunsOncePerPass) {
     clock->Withdraw(a);
 }
 
+TEST_F(UiTaskTest, TaskRunningAModalLoopLetsTheRestOfThePassRunInside) {
+    struct TModal : TRecordingTask {
+        using TRecordingTask::TRecordingTask;
+        void Run() override {
+            log_.push_back(id_);
+            clock->Post(*late);
+            clock->RunPending();  // the modal loop
+            log_.push_back(-id_);
+        }
+        TVirtualClock* clock = nullptr;
+        TUiTask* late = nullptr;
+    };
+    TModal a(log, 1);
+    TRecordingTask b(log, 2), c(log, 3), d(log, 4);
+    a.clock = clock.get();
+    a.late = &d;
+    clock->Post(a);
+    clock->Post(b);
+    clock->Post(c);
+    clock->RunPending();
+    EXPECT_EQ(log, (std::vector<int>{1, 2, 3, 4, -1}));
+    EXPECT_FALSE(clock->HasPosted());
+}
+
+TEST_F(UiTaskTest, TaskWithdrawnDuringAPassDoesNotRun) {
+    struct TWithdrawing : TRecordingTask {
+        using TRecordingTask::TRecordingTask;
+        void Run() override {
+            log_.push_back(id_);
+            clock->Post(*posted);
+            for (TUiTask* t : {queued, posted}) clock->Withdraw(*t);
+        }
+        TVirtualClock* clock = nullptr;
+        TUiTask* queued = nullptr;  // in this pass, not run yet
+        TUiTask* posted = nullptr;  // posted during the pass
+    };
+    TWithdrawing a(log, 1);
+    TRecordingTask b(log, 2), c(log, 3), d(log, 4);
+    a.clock = clock.get();
+    a.queued = &b;
+    a.posted = &d;
+    clock->Post(a);
+    clock->Post(b);
+    clock->Post(c);
+    clock->RunPending();
+    clock->RunPending();
+    EXPECT_EQ(log, (std::vector<int>{1, 3}));
+    EXPECT_TRUE(clock->Post(b)) << "a withdrawn task can be posted again";
+}
+
+TEST_F(UiTaskTest, DestroyedSchedulerLeavesNoTaskPointingAtIt) {
+    TRecordingTask a(log, 1), b(log, 2);
+    {
+        auto other = TVirtualClock::Install();
+        other->Post(a);
+        other->Post(b);
+        other->Withdraw(a);
+        other->Post(a);
+    }
+    EXPECT_TRUE(clock->Post(a));
+    EXPECT_TRUE(clock->Post(b));
+    clock->RunPending();
+    EXPECT_EQ(log, (std::vector<int>{1, 2}));
+}
+
 TEST_F(UiTaskTest, PostsFromOtherThreadsAllArrive) {
     struct TCounter : TUiTask {
         void Run() override { ++runs; }
@@ -107,4 +175,102 @@ TEST_F(UiTaskTest, PostsFromOtherThreadsAllArrive) {
     // Coalescing: every successful post ran exactly once.
     EXPECT_EQ(runs, queued.load());
 }
+
+// A backend whose wake-ups fail as often as the test says. A wake-up that gets
+// through is what the UI thread finds in its queue when it next pumps.
+class TFlakyWakeScheduler final : public TUiScheduler {
+public:
+    static std::shared_ptr<TFlakyWakeScheduler> Install() {
+        std::shared_ptr<TFlakyWakeScheduler> s(new TFlakyWakeScheduler());
+        s->InstallForCurrentThread();
+        return s;
+    }
+    // The UI thread's message loop, once round.
+    void Pump() {
+        if (std::exchange(woken_, false)) RunPosted();
+    }
+    // A timer message, handled as the Win32 backend does.
+    void Fire(TTimer& timer) {
+        RecoverLostWake();
+        ASSERT_NE(std::find(timers_.begin(), timers_.end(), &timer), timers_.end());
+        Expire(timer);
+    }
+    void StartTimer(TTimer& timer, uint32_t) override { timers_.push_back(&timer); }
+    void StopTimer(TTimer& timer) noexcept override {
+        timers_.erase(std::remove(timers_.begin(), timers_.end(), &timer), timers_.end());
+    }
+
+    int failingWakes = 0;
+    int wakes = 0;
+
+private:
+    TFlakyWakeScheduler() = default;
+    bool Wake() noexcept override {
+        ++wakes;
+        if (failingWakes > 0) {
+            --failingWakes;
+            return false;
+        }
+        woken_ = true;
+        return true;
+    }
+
+    bool woken_ = false;
+    std::vector<TTimer*> timers_;
+};
+
+struct TLostWakeCase {
+    const char* name;
+    // What comes after the wake-up of task 1 has failed.
+    void (*then)(TFlakyWakeScheduler& ui, TRecordingTask& first, TRecordingTask& second, TTimer& timer);
+    std::vector<int> ran;
+};
+
+void PrintTo(const TLostWakeCase& c, std::ostream* os) { *os << c.name; }
+
+class LostWakeTest : public testing::TestWithParam<TLostWakeCase> {};
+
+TEST_P(LostWakeTest, TaskStillRuns) {
+    auto ui = TFlakyWakeScheduler::Install();
+    std::vector<int> log;
+    TRecordingTask first(log, 1), second(log, 2);
+    struct TLogExpiry {
+        std::vector<int>& log;
+        void operator()(TObject*) { log.push_back(9); }
+    } expiry{log};
+    TTimer timer(nullptr);
+    timer.SetInterval(300);
+    timer.SetOnTimer(TNotifyEvent::Of(&expiry));
+
+    ui->failingWakes = 1;
+    EXPECT_TRUE(ui->Post(first));
+    ui->Pump();
+    ASSERT_TRUE(log.empty()) << "no wake-up reached the UI thread";
+    GetParam().then(*ui, first, second, timer);
+    ui->Pump();
+    EXPECT_EQ(log, GetParam().ran);
+    EXPECT_FALSE(ui->HasPosted());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UiTask, LostWakeTest,
+    testing::Values(
+        TLostWakeCase{"NextPostOfTheQueuedTask",
+                      [](TFlakyWakeScheduler& ui, TRecordingTask& first, TRecordingTask&, TTimer&) {
+                          EXPECT_FALSE(ui.Post(first)) << "still queued";
+                      },
+                      {1}},
+        TLostWakeCase{"NextPostOfAnotherTask",
+                      [](TFlakyWakeScheduler& ui, TRecordingTask&, TRecordingTask& second, TTimer&) {
+                          EXPECT_TRUE(ui.Post(second));
+                      },
+                      {1, 2}},
+        // No post comes (the last report of a burst): the UI thread picks the task
+        // up at its next timer expiry, before the expiry's handler.
+        TLostWakeCase{"NextTimerExpiry",
+                      [](TFlakyWakeScheduler& ui, TRecordingTask&, TRecordingTask&, TTimer& timer) {
+                          ui.Fire(timer);
+                      },
+                      {1, 9}}),
+    [](const testing::TestParamInfo<TLostWakeCase>& info) { return std::string(info.param.name); });
 }  // namespace
