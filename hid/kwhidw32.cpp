@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "rtl/win32/handle.h"
+#include "rtl/win32/module.h"
 
 namespace kwhidw32 {
 namespace {
@@ -14,12 +15,6 @@ static_assert(sizeof(HIDP_BUTTON_CAPS) == 72 && sizeof(HIDP_VALUE_CAPS) == 72, "
 TUniqueModule& HidLibrary() noexcept {
     static TUniqueModule library;
     return library;
-}
-
-// By name from the system folder only: the default search order would also take a
-// HID.DLL planted in the player's folder or the current folder.
-HMODULE LoadSystemLibrary(const char* name) noexcept {
-    return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 // Looked up anew on every call, never cached.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "rtl/win32/handle.h"
+#include "rtl/win32/module.h"
 
 namespace kwwin32di {
 
@@ -93,12 +94,6 @@ TUniqueModule& SetupApiLibrary() noexcept {
 TUniqueModule& ConfigManagerLibrary() noexcept {
     static TUniqueModule library;
     return library;
-}
-
-// By name from the system folder only: the default search order would also take a DLL
-// of that name planted in the player's folder or the current folder.
-HMODULE LoadSystemLibrary(const char* name) noexcept {
-    return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 // Nothing may call into a library that is gone.

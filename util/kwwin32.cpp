@@ -8,8 +8,35 @@
 
 #include "rtl/format.h"
 #include "rtl/win32/handle.h"
+#include "rtl/win32/module.h"
 
 namespace {
+template <class F>
+F Entry(HMODULE module, const char* name) noexcept {
+    // Through void(*)() so that GCC accepts the change of function type.
+    return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// version.dll is not one of the KnownDLLs, so it is never imported: an import would be
+// resolved through the player's search order.
+class TVersionLibrary {
+public:
+    TVersionLibrary() : module_(LoadSystemLibrary("version.dll")) {
+        if (!module_) return;
+        BlockSize = Entry<decltype(&::GetFileVersionInfoSizeA)>(module_.get(), "GetFileVersionInfoSizeA");
+        ReadBlock = Entry<decltype(&::GetFileVersionInfoA)>(module_.get(), "GetFileVersionInfoA");
+        QueryValue = Entry<decltype(&::VerQueryValueA)>(module_.get(), "VerQueryValueA");
+    }
+    bool Bound() const { return BlockSize && ReadBlock && QueryValue; }
+
+    decltype(&::GetFileVersionInfoSizeA) BlockSize = nullptr;
+    decltype(&::GetFileVersionInfoA) ReadBlock = nullptr;
+    decltype(&::VerQueryValueA) QueryValue = nullptr;
+
+private:
+    TUniqueModule module_;
+};
+
 // ntdll's key query; the user-mode headers declare neither it nor its name record
 // (a 32-bit byte count, then the UTF-16 name, not terminated).
 using TZwQueryKey = LONG(NTAPI*)(HANDLE key, int informationClass, void* information, ULONG length,
@@ -41,11 +68,9 @@ std::string ToAnsi(const std::wstring& text) {
 }
 
 std::string NativeKeyName(HKEY key) {
-    TUniqueModule ntdll(LoadLibraryExA("ntdll.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    TUniqueModule ntdll(LoadSystemLibrary("ntdll.dll"));
     if (!ntdll) return {};
-    // Through void(*)() so that GCC accepts the change of function type.
-    const auto query = reinterpret_cast<TZwQueryKey>(
-        reinterpret_cast<void (*)()>(GetProcAddress(ntdll.get(), "ZwQueryKey")));
+    const auto query = Entry<TZwQueryKey>(ntdll.get(), "ZwQueryKey");
     if (!query) return {};
 
     ULONG length = 0;
@@ -74,14 +99,16 @@ void ClearStatusAndOffset(OVERLAPPED& overlapped) {
 
 std::string GetVersionText(const std::string& fileName, const std::string& format) {
     if (fileName.empty()) return {};
+    const TVersionLibrary version;
+    if (!version.Bound()) return {};
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeA(fileName.c_str(), &ignored);
+    const DWORD size = version.BlockSize(fileName.c_str(), &ignored);
     if (size == 0) return {};
     std::vector<char> block(size);
-    if (!GetFileVersionInfoA(fileName.c_str(), 0, size, block.data())) return {};
+    if (!version.ReadBlock(fileName.c_str(), 0, size, block.data())) return {};
     void* value = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(block.data(), "\\", &value, &length) || !value || length < sizeof(VS_FIXEDFILEINFO))
+    if (!version.QueryValue(block.data(), "\\", &value, &length) || !value || length < sizeof(VS_FIXEDFILEINFO))
         return {};
     VS_FIXEDFILEINFO info;
     std::memcpy(&info, value, sizeof info);

@@ -1,8 +1,10 @@
 // Links every binding into a program whose imports a test reads: none may bring in
-// HID.DLL, SetupAPI.dll or cfgmgr32.dll. Never run.
+// HID.DLL, SetupAPI.dll or cfgmgr32.dll, nor anything that is not a KnownDLL (version.dll
+// of the version text among them). Never run.
 #include "hid/kwhid.h"
 #include "hid/kwhidw32.h"
 #include "hid/kwwin32di.h"
+#include "util/kwwin32.h"
 
 int main(int argc, char**) {
     if (argc < 100) return 0;
@@ -21,5 +23,6 @@ int main(int argc, char**) {
     const bool bound = kwwin32di::LoadSetupApi() && kwwin32di::SetupApiEntries()[0].Address;
     kwwin32di::FreeSetupApi();
     kwhidw32::FreeHidLibrary();
-    return named || bound;
+    const bool versioned = !GetVersionText("kernel32.dll").empty() || !GetRegistryKeyPath(HKEY_CURRENT_USER).empty();
+    return named || bound || versioned;
 }

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # check-imports.sh OBJDUMP DLL...
-# Fails when a DLL imports anything but the system DLLs below. HID.DLL, SetupAPI.dll and
-# cfgmgr32.dll are bound by name at run time from the system folder, never imported: an
-# import would be resolved through the player's search order.
+# Fails when a DLL imports anything but the KnownDLLs of Windows 7 SP1, which the loader
+# takes from the system folder whatever the search order. Every other library (version,
+# winmm, uxtheme, comctl32, ...) would be resolved through the player's search order, its
+# own folder first: those are loaded at run time from the system folder. HID.DLL,
+# SetupAPI.dll and cfgmgr32.dll are bound by name at run time, never imported, even where
+# one of them is a KnownDLL.
 set -euo pipefail
 
 objdump=$1; shift
-allowed=(kernel32 user32 gdi32 advapi32 shell32 shlwapi ole32 oleaut32 comctl32 comdlg32
-         version msvcrt ntdll uxtheme winmm imm32)
+# HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\KnownDLLs of Windows 7 SP1, and
+# ntdll, which is always the system's.
+allowed=(advapi32 clbcatq comdlg32 difxapi gdi32 iertutil imagehlp imm32 kernel32 lpk msctf
+         msvcrt normaliz nsi ole32 oleaut32 psapi rpcrt4 sechost shell32 shlwapi urlmon user32
+         usp10 wininet wldap32 ws2_32 ntdll)
 allowed=" ${allowed[*]/%/.dll} "
 forbidden=" hid.dll setupapi.dll cfgmgr32.dll "
 
@@ -22,7 +28,7 @@ for dll in "$@"; do
       echo "FAIL: $(basename "$dll") imports $name, which must be loaded from the system folder at run time"
       status=1
     elif [[ $allowed != *" $name "* ]]; then
-      echo "FAIL: $(basename "$dll") imports $name, not a system DLL"
+      echo "FAIL: $(basename "$dll") imports $name, not a KnownDLL: load it at run time from the system folder"
       status=1
     fi
   done

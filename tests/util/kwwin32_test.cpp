@@ -12,6 +12,7 @@
 
 #include "rtl/format.h"
 #include "rtl/win32/handle.h"
+#include "tests/support/old_loader.h"
 #include "tests/support/temp_folder.h"
 #include "util/kwwin32.h"
 
@@ -58,6 +59,30 @@ TEST(GetVersionText, OfModuleFiles) {
         SCOPED_TRACE(c.file + " with \"" + c.format + "\"");
         EXPECT_EQ(GetVersionText(c.file, c.format), c.expected);
     }
+}
+
+// version.dll is no KnownDLL: it is loaded from the system folder, by its full path
+// where the loader refuses the flag, never imported. So is ntdll.dll for the key names.
+TEST(GetVersionText, ThroughTheSystemFolderLoader) {
+    TOldLoader loader;
+    EXPECT_EQ(GetVersionText(ProgramFolder() + "\\kwwin32_versioned.dll"), "2.0.1.17");
+    const std::vector<TOldLoader::TCall> calls = TOldLoader::CallsFor("version.dll");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].Flags, DWORD{LOAD_LIBRARY_SEARCH_SYSTEM32});
+    EXPECT_TRUE(SameNoCase(calls[1].Name, SystemFolderPath() + "\\version.dll")) << calls[1].Name;
+}
+
+TEST(GetRegistryKeyPath, ThroughTheSystemFolderLoader) {
+    TOldLoader loader;
+    TUniqueRegKey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft", 0, KEY_READ, key.put()), ERROR_SUCCESS);
+    HKEY root = nullptr;
+    EXPECT_TRUE(SameNoCase(GetRegistryKeyPath(key.get(), &root), "Software\\Microsoft"));
+    EXPECT_EQ(RootName(root), "HKEY_LOCAL_MACHINE");
+    const std::vector<TOldLoader::TCall> calls = TOldLoader::CallsFor("ntdll.dll");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].Flags, DWORD{LOAD_LIBRARY_SEARCH_SYSTEM32});
+    EXPECT_TRUE(SameNoCase(calls[1].Name, SystemFolderPath() + "\\ntdll.dll")) << calls[1].Name;
 }
 
 // ---------------------------------------------------------------------------------------
