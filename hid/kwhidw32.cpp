@@ -11,10 +11,11 @@ namespace {
 
 static_assert(sizeof(HIDP_BUTTON_CAPS) == 72 && sizeof(HIDP_VALUE_CAPS) == 72, "the records devices fill in");
 
-// Destroyed when the program or plug-in library is unloaded, which releases the library.
+// Never destroyed: a static destructor runs under the loader lock while the plug-in
+// unloads, where no library may be freed. FreeHidLibrary is the teardown.
 TUniqueModule& HidLibrary() noexcept {
-    static TUniqueModule library;
-    return library;
+    static auto* library = new TUniqueModule;
+    return *library;
 }
 
 // Looked up anew on every call, never cached.

@@ -18,7 +18,9 @@ namespace kwhidw32 {
 // Loads "HID.DLL" from the system folder unless already loaded; a failed load is tried
 // again on the next call. True when the library is loaded.
 bool LoadHidLibrary() noexcept;
-// What unit finalisation does: releases the library; the next binding call loads it again.
+// Releases the library; the next binding call loads it again. Nothing releases it by
+// itself, not even unloading the plug-in: a host calls this outside the loader lock
+// (never from DllMain), or the library stays until the process ends.
 void FreeHidLibrary() noexcept;
 // The loaded library, or null.
 HMODULE HidLibraryHandle() noexcept;

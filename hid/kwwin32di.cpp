@@ -86,14 +86,15 @@ constexpr TSlot Slots[] = {
 #undef KW_CM
 static_assert(std::size(Slots) == SetupApiEntryCount);
 
-// Destroyed when the program or plug-in library is unloaded, which releases the libraries.
+// Never destroyed: a static destructor runs under the loader lock while the plug-in
+// unloads, where no library may be freed. FreeSetupApi is the teardown.
 TUniqueModule& SetupApiLibrary() noexcept {
-    static TUniqueModule library;
-    return library;
+    static auto* library = new TUniqueModule;
+    return *library;
 }
 TUniqueModule& ConfigManagerLibrary() noexcept {
-    static TUniqueModule library;
-    return library;
+    static auto* library = new TUniqueModule;
+    return *library;
 }
 
 // Nothing may call into a library that is gone.

@@ -2,8 +2,8 @@
 // The device-installation library (SetupAPI.dll) and the configuration manager
 // (cfgmgr32.dll), bound by name at run time: nothing links them. LoadSetupApi fills the
 // entry table below, all or nothing; the table is valid only after it returned true, and
-// then stays bound until FreeSetupApi (unit finalisation). The names are the libraries'
-// own, hence the namespace.
+// then stays bound until FreeSetupApi. The names are the libraries' own, hence the
+// namespace.
 #include <windows.h>
 #include <setupapi.h>
 #include <cfgmgr32.h>
@@ -19,7 +19,9 @@ namespace kwwin32di {
 // both libraries are released and the result is false; the next call starts again.
 // True at once when already bound.
 bool LoadSetupApi() noexcept;
-// What unit finalisation does: releases both libraries and clears the table.
+// Releases both libraries and clears the table. Nothing releases them by itself, not even
+// unloading the plug-in: a host calls this outside the loader lock (never from DllMain),
+// or the libraries stay until the process ends.
 void FreeSetupApi() noexcept;
 // The loaded libraries, or null.
 HMODULE SetupApiHandle() noexcept;
