@@ -11,13 +11,15 @@ namespace kwwin32di {
 namespace {
 // The detail record of an interface, in a block of the size the services asked for.
 std::string InterfaceDevicePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& intf, DWORD size, SP_DEVINFO_DATA* info) {
+    // Checked before the size field is written: a required size the services got wrong
+    // must not make us write past the block. Nor is there a path without room for one.
+    const size_t offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    if (size <= offset) return {};
     std::vector<uint8_t> block(size, 0);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(block.data());
     detail->cbSize = 5;  // the record's fixed part, as the ANSI services expect on 32-bit Windows
     if (!SetupDiGetDeviceInterfaceDetailA(set, &intf, detail, size, nullptr, info)) return {};
     // The path ends within the block even if the services wrote no terminator.
-    const size_t offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    if (size <= offset) return {};
     const char* path = detail->DevicePath;
     return std::string(path, strnlen(path, size - offset));
 }

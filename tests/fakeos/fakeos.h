@@ -70,6 +70,8 @@ struct KwFakeDevice {
     const char* BusRelations = nullptr;
     const char* RemovalRelations = nullptr;
     DWORD DevNode = 0;  // 0: one is made up
+    // The required size SetupDiGetDeviceInterfaceDetailA reports; 0: the true one.
+    DWORD DetailSize = 0;
 };
 
 extern "C" {

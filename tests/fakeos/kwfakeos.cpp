@@ -78,6 +78,7 @@ struct TDevice {
     std::string instanceId;
     std::vector<std::string> busRelations, removalRelations;
     DEVINST devNode = 0;
+    DWORD detailSize = 0;
     std::string path;
     bool present = true;
 
@@ -411,6 +412,7 @@ std::unique_ptr<TDevice> MakeDevice(const KwFakeDevice& c, int id) {
     d->busRelations = MultiString(c.BusRelations);
     d->removalRelations = MultiString(c.RemovalRelations);
     d->devNode = c.DevNode ? c.DevNode : static_cast<DEVINST>(0x100 + id);
+    d->detailSize = c.DetailSize;
     const unsigned long pid = GetCurrentProcessId();
     if (d->access == kwfaQueryOnly) {
         char temp[MAX_PATH];
@@ -1116,7 +1118,7 @@ BOOL Fake_SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERFACE_DA
         }
         const DWORD need = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) +
                                               d->path.size() + 1);
-        if (required) *required = need;
+        if (required) *required = d->detailSize ? d->detailSize : need;
         // The element is filled in also when only the size is asked for.
         if (data) {
             if (data->cbSize != sizeof(SP_DEVINFO_DATA)) {

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "hid/kwwin32di.h"
+#include "hid/kwwin32di_enum.h"
 #include "tests/fakeos/fakeos.h"
 #include "tests/hid/bindings_fixture.h"
 
@@ -190,6 +192,47 @@ TEST_F(SetupApiBinding, TheBoundEntriesReachTheLibraries) {
                                                      CM_GETIDLIST_FILTER_BUSRELATIONS),
               CR_SUCCESS);
     EXPECT_EQ(length, sizeof "USB\\CHILD\\1" + 1);
+}
+
+// The detail record's size field is written only into a block that holds it: a required
+// size the services report too small for it is not taken as a block size. A query with
+// such a block would mean its size field had been written past the end.
+TEST_F(SetupApiBinding, ADetailSizeTooSmallForTheRecordIsNeverUsed) {
+    const struct {
+        DWORD DetailSize;  // reported; 0: the true one
+        bool ByDevice;
+        int DetailCalls;  // the size query, and the query with the block if any
+        bool DetailPath;
+    } cases[] = {
+        {1, true, 1, false}, {2, true, 1, false}, {3, true, 1, false}, {4, true, 1, false},
+        {1, false, 1, false}, {3, false, 1, false}, {4, false, 1, false},
+        {0, true, 2, true},  {0, false, 2, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "detail size " << c.DetailSize
+                                        << (c.ByDevice ? ", by device" : ", by interface"));
+        KwFake_Reset();
+        const KwFakeDevice device{
+            .Description = "Remote", .SymbolicName = "\\\\?\\symbolic", .DetailSize = c.DetailSize};
+        const int id = KwFake_AddDevice(&device);
+        ASSERT_GT(id, 0);
+
+        kwwin32di::TDeviceRecords records;
+        kwwin32di::DiEnumInstalledDevices(&HidInterfaceGuid, true, c.ByDevice, true, records);
+        std::vector<std::unique_ptr<TkwDevice>> owned;
+        for (auto& record : records) owned.emplace_back(record.second);
+
+        EXPECT_EQ(KwFake_CallCount("SetupDiGetDeviceInterfaceDetailA"), c.DetailCalls);
+        if (c.DetailPath) {
+            ASSERT_EQ(owned.size(), 1u);
+            EXPECT_EQ(owned[0]->DevicePath, KwFake_DevicePath(id));
+        } else if (c.ByDevice) {
+            ASSERT_EQ(owned.size(), 1u);
+            EXPECT_EQ(owned[0]->DevicePath, "\\\\?\\symbolic") << "the registry's path stays";
+        } else {
+            EXPECT_TRUE(owned.empty());
+        }
+    }
 }
 
 }  // namespace
