@@ -8,6 +8,9 @@
 #include "rtl/files.h"
 
 namespace {
+// Enough for the leftovers of many crashed processes that had our id before.
+constexpr int MaxTemporaryAttempts = 64;
+
 std::string Native(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
@@ -24,6 +27,10 @@ public:
         const int fd = fd_;
         fd_ = -1;
         return fd < 0 || ::close(fd) == 0;
+    }
+    void Reset(int fd) {
+        Close();
+        fd_ = fd;
     }
 
 private:
@@ -42,9 +49,12 @@ bool WriteAll(int fd, const std::string& content) {
 }
 }  // namespace
 
+unsigned long ThisProcessId() noexcept { return static_cast<unsigned long>(::getpid()); }
+
 bool ReadWholeFile(const std::string& path, std::string& content) {
     TFd fd(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return false;
+    FileStep(TFileStep::Reading, path);
     struct stat st;
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     std::string data;
@@ -62,15 +72,22 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
 
 bool ReplaceFileContent(const std::string& path, const std::string& content) {
     const std::string target = Native(path);
-    const std::string temporary = Native(TemporaryNameFor(path));
-    TFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0) return false;
-    if (!WriteAll(fd.get(), content) || ::fsync(fd.get()) != 0 || !fd.Close() ||
-        ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
+    std::string temporary;
+    TFd fd(-1);
+    // Only a file made here: one of that name already there is someone else's.
+    for (int attempt = 0; attempt < MaxTemporaryAttempts && fd.get() < 0; ++attempt) {
+        temporary = TemporaryNameFor(path, NewTemporarySerial());
+        fd.Reset(::open(Native(temporary).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (fd.get() < 0 && errno != EEXIST) return false;
     }
-    return true;
+    if (fd.get() < 0) return false;
+    bool done = WriteAll(fd.get(), content) && ::fsync(fd.get()) == 0 && fd.Close();
+    if (done) {
+        FileStep(TFileStep::Replacing, temporary);
+        done = ::rename(Native(temporary).c_str(), target.c_str()) == 0;
+    }
+    if (!done) ::unlink(Native(temporary).c_str());
+    return done;
 }
 
 bool DirectoryExists(const std::string& path) {

@@ -3,10 +3,45 @@
 #include "rtl/files.h"
 #include "rtl/win32/handle.h"
 
+namespace {
+// Enough for the leftovers of many crashed processes that had our id before.
+constexpr int MaxTemporaryAttempts = 64;
+
+// Puts the written temporary file in the file's place.
+bool Publish(const std::string& temporary, const std::string& path, const std::string& aside) {
+    if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    // A file that is open cannot be replaced, even when every handle shares deletion (a
+    // load in another player, say), but it can be renamed: it steps aside and goes when
+    // its last handle closes. A handle without that sharing, a read-only file or a
+    // folder still stops the save.
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+    if (!MoveFileExA(path.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) return false;
+    if (!MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        // Back in its place; only a newer one another saver has put there meanwhile
+        // makes it go.
+        if (!MoveFileExA(aside.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) &&
+            GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            DeleteFileA(aside.c_str());
+        return false;
+    }
+    DeleteFileA(aside.c_str());
+    return true;
+}
+}  // namespace
+
+unsigned long ThisProcessId() noexcept { return GetCurrentProcessId(); }
+
 bool ReadWholeFile(const std::string& path, std::string& content) {
-    TUniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Sharing deletion lets a save replace the file while it is read here; this handle
+    // goes on reading the old content.
+    TUniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
+    FileStep(TFileStep::Reading, path);
     LARGE_INTEGER size;
     // A settings file is small; anything past 16 MB is not one.
     if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > (16 << 20)) return false;
@@ -20,10 +55,18 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
 }
 
 bool ReplaceFileContent(const std::string& path, const std::string& content) {
-    const std::string temporary = TemporaryNameFor(path);
+    unsigned serial = 0;
+    std::string temporary;
     {
-        TUniqueFile file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        TUniqueFile file;
+        // Only a file made here: one of that name already there is someone else's.
+        for (int attempt = 0; attempt < MaxTemporaryAttempts && !file; ++attempt) {
+            serial = NewTemporarySerial();
+            temporary = TemporaryNameFor(path, serial);
+            file.reset(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+            if (!file && GetLastError() != ERROR_FILE_EXISTS) return false;
+        }
         if (!file) return false;
         DWORD done = 0;
         const bool written =
@@ -35,7 +78,8 @@ bool ReplaceFileContent(const std::string& path, const std::string& content) {
             return false;
         }
     }
-    if (!MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    FileStep(TFileStep::Replacing, temporary);
+    if (!Publish(temporary, path, AsideNameFor(path, serial))) {
         DeleteFileA(temporary.c_str());
         return false;
     }
