@@ -97,6 +97,10 @@ BOOL KwFake_Replug(int device);
 // Takes up to size bytes that clients wrote to the device, in order, waiting up to
 // timeoutMs for that many. How many were taken.
 DWORD KwFake_TakeWritten(int device, void* buffer, DWORD size, DWORD timeoutMs);
+// While hold is set, nothing takes what clients write to the device: a write larger than
+// the pipe's buffer stays pending. Set it before the client opens. Releasing it takes in
+// what was held back.
+BOOL KwFake_HoldWrites(int device, BOOL hold);
 // Handles open on a pipe device. Exact for devices that accept writes; a read-only
 // device's closed handle counts until a report finds it closed. -1 for an unknown id.
 int KwFake_OpenHandleCount(int device);

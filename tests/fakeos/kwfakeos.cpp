@@ -91,6 +91,7 @@ struct TDevice {
     unsigned requested = 0;  // passes asked of the worker ...
     unsigned serviced = 0;   // ... and done
     std::vector<uint8_t> written;
+    bool holdWrites = false;  // while set, nothing takes what clients write
 
     // Query-only devices: a file held open without sharing.
     TUniqueFile hold;
@@ -190,7 +191,7 @@ TDevice* DeviceOfHandle(TPlatform& p, HANDLE handle, DWORD& error) {
 
 // Keeps a read outstanding on a connected end, for what its client writes.
 void StartRead(TDevice& d, TInstance& in) {
-    while (d.TakesWrites() && in.connected && !in.dead && in.operation == TInstance::None) {
+    while (d.TakesWrites() && !d.holdWrites && in.connected && !in.dead && in.operation == TInstance::None) {
         if (ReadFile(in.pipe.get(), in.buffer.data(), static_cast<DWORD>(in.buffer.size()), nullptr,
                      &in.overlapped)) {
             DWORD n = 0;
@@ -730,6 +731,23 @@ DWORD KwFake_TakeWritten(int device, void* buffer, DWORD size, DWORD timeoutMs) 
         std::memcpy(buffer, d->written.data(), taken);
         d->written.erase(d->written.begin(), d->written.begin() + taken);
         return taken;
+    });
+}
+
+BOOL KwFake_HoldWrites(int device, BOOL hold) {
+    return Answer<BOOL>(FALSE, [&](DWORD& error) -> BOOL {
+        TPlatform& p = Platform();
+        TGuard guard(p.lock);
+        TDevice* d = FindDevice(p, device);
+        if (!d || !d->TakesWrites()) {
+            error = ERROR_INVALID_PARAMETER;
+            return FALSE;
+        }
+        d->holdWrites = hold != FALSE;
+        if (!d->holdWrites)
+            for (auto& in : d->instances) StartRead(*d, *in);
+        Poke(*d);
+        return TRUE;
     });
 }
 
