@@ -20,8 +20,13 @@ TkwHid::TkwHid(TComponent* owner)
     LogPrefix = "kwHID: ";
 }
 
+void TPreparsedDataTraits::Close(pointer data) noexcept { kwhidw32::HidD_FreePreparsedData(data); }
+
 TkwHid::~TkwHid() {
-    if (TkwBaseIO::Active()) Close();
+    if (IsOpen()) Close();
+    // A reader that is closing the port itself after a failed read still uses the
+    // buffers and ReadEvent.
+    WaitForReader();
     FreeReportBuffers();
 }
 
@@ -70,25 +75,53 @@ HANDLE TkwHid::OpenHandle() {
         handle = OpenDeviceFile(Device->DevicePath, ReadAccess, WriteAccess, SharedMode, true);
         if (handle != INVALID_HANDLE_VALUE) break;
     }
-    if (handle == INVALID_HANDLE_VALUE) {
+    TUniqueFile file(handle);
+    if (!file) {
         const DWORD error = GetLastError();
         FatalError(16, error, OpenErrorText(error));
         return INVALID_HANDLE_VALUE;
     }
-    if (!kwhidw32::HidD_GetPreparsedData(handle, &Device->PreparsedData)) Device->PreparsedData = nullptr;
+    // Both stay ours until the open has succeeded as a whole: the buffers or the log may raise.
+    TUniquePreparsedData preparsed;
+    if (!kwhidw32::HidD_GetPreparsedData(file.get(), preparsed.put())) preparsed.reset();
     AllocReportBuffers();
     UseThread = ReadAccess;
     WriteLogFmt(1, "device has opened %s R:%d W:%d in:%u out:%u", Device->DevicePath.c_str(), ReadAccess ? 1 : 0,
                 WriteAccess ? 1 : 0, InputLength, OutputLength);
-    return handle;
+    openPreparsedData_ = std::move(preparsed);
+    return file.release();
 }
 
-void TkwHid::ReleaseHandle(HANDLE handle) {
-    TkwBaseIO::ReleaseHandle(handle);
-    if (Device && Device->PreparsedData) {
-        kwhidw32::HidD_FreePreparsedData(Device->PreparsedData);
-        Device->PreparsedData = nullptr;
+namespace {
+class TExclusive {
+public:
+    explicit TExclusive(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~TExclusive() { ReleaseSRWLockExclusive(&lock_); }
+    TExclusive(const TExclusive&) = delete;
+    TExclusive& operator=(const TExclusive&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
+// Waits, without cancelling, until an operation the record may still carry has ended.
+void WaitForEnd(HANDLE file, OVERLAPPED& overlapped) {
+    while (!HasOverlappedIoCompleted(&overlapped)) {
+        DWORD transferred = 0;
+        if (!GetOverlappedResult(file, &overlapped, &transferred, TRUE) && GetLastError() != ERROR_IO_INCOMPLETE)
+            break;
     }
+}
+}  // namespace
+
+void TkwHid::ReleaseHandle(HANDLE handle) {
+    {
+        TExclusive writing(writeLock_);
+        // A send left running ends before the handle and its bytes go.
+        EndPendingIo(handle, SendOverlapped);
+        TkwBaseIO::ReleaseHandle(handle);
+    }
+    openPreparsedData_.reset();
 }
 
 void TkwHid::Close() {
@@ -99,44 +132,46 @@ void TkwHid::Close() {
     TkwBaseIO::Close();
 }
 
-namespace {
-// A read this thread issued must be over before its buffer and record go: cancel
-// it and wait until the system has finished with both. Closing the handle cancels
-// it too, but completes it later, on the system's own time. Only a read that the
-// wait left pending (woken by the stop request) needs this; a failed one is over.
-void FinishOwnRead(HANDLE handle, OVERLAPPED& overlapped, bool pending) {
-    if (!pending) return;
-    CancelIoEx(handle, &overlapped);
-    for (int waited = 0; !HasOverlappedIoCompleted(&overlapped) && waited < 5000; ++waited) Sleep(1);
+bool TkwHid::ReadReport(HANDLE handle, OVERLAPPED& overlapped) {
+    overlapped.Internal = overlapped.InternalHigh = 0;
+    overlapped.Offset = overlapped.OffsetHigh = 0;
+    bool done = ReadFile(handle, InputBuffer.data(), InputLength, nullptr, &overlapped);
+    if (!done && GetLastError() == ERROR_IO_PENDING) {
+        // A stop request raised before the read started found no read to cancel; from
+        // here on the closing thread's cancellation reaches it.
+        if (!ThreadStop) {
+            DWORD transferred = 0;
+            // Woken also by the pulse of ReadEvent, with the read still pending.
+            done = GetOverlappedResult(handle, &overlapped, &transferred, TRUE) &&
+                   HasOverlappedIoCompleted(&overlapped);
+        }
+        // The buffer and the record are the system's until the read has ended.
+        EndPendingIo(handle, overlapped);
+    }
+    if (ThreadStop) return false;
+    if (done) return true;
+    // The device was removed or the handle went bad: close from here, without
+    // waiting for this very thread.
+    UseThread = false;
+    AtSeam(this, TkwIoPoint::ReadFailed);
+    Close();
+    return false;
 }
-}  // namespace
 
-void TkwHid::ThreadExecute(TkwThreadIO* /*thread*/) {
+void TkwHid::ThreadExecute(TkwThreadIO* thread) {
     OVERLAPPED overlapped{};
     overlapped.hEvent = ReadEvent.get();
-    const HANDLE handle = Handle();
+    const HANDLE handle = thread->Medium;
     WriteLogFmt(2, "Start monitoring thread ... InRepLen= %u", InputLength);
     try {
         while (!ThreadStop) {
+            AtSeam(this, TkwIoPoint::BeforeRead);
             std::fill(InputBuffer.begin(), InputBuffer.end(), 0);
-            const bool read = OverlappedRead(handle, InputBuffer.data(), InputLength, overlapped);
-            const bool pending = !read && GetLastError() == ERROR_IO_INCOMPLETE;
-            if (ThreadStop) {
-                FinishOwnRead(handle, overlapped, pending);
-                break;
-            }
-            if (!read) {
-                // The device was removed or the handle went bad: close from here,
-                // without waiting for this very thread.
-                FinishOwnRead(handle, overlapped, pending);
-                UseThread = false;
-                Close();
-                break;
-            }
+            if (!ReadReport(handle, overlapped)) break;
             DoReceive(InputBuffer.data(), InputLength);
         }
     } catch (...) {
-        // From delivery: the read had completed.
+        // From delivery: the read had ended.
         ThreadStop = true;
         WriteLog(2, "... exit monitoring thread.");
         throw;
@@ -156,12 +191,26 @@ void TkwHid::SendString(const std::string& s) {
     if (!s.empty()) WriteData(s.data(), static_cast<DWORD>(s.size()));
 }
 
-void TkwHid::SendBuffer(const void* buffer, int count) {
-    if (IsOpen()) OverlappedWriteNoWait(Handle(), buffer, static_cast<DWORD>(count), SendOverlapped);
+bool TkwHid::SendBuffer(const void* buffer, int count) {
+    if (count < 0) return false;
+    TExclusive writing(writeLock_);
+    const HANDLE handle = Handle();
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    // The record and the bytes of the last send stay the system's until it has ended.
+    WaitForEnd(handle, SendOverlapped);
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    sendBuffer_.assign(bytes, bytes + count);
+    return OverlappedWriteNoWait(handle, sendBuffer_.data(), static_cast<DWORD>(count), SendOverlapped);
 }
 
 bool TkwHid::WriteData(const void* buffer, DWORD count) {
-    return IsOpen() && OverlappedWrite(Handle(), buffer, count, WriteOverlapped);
+    TExclusive writing(writeLock_);
+    const HANDLE handle = Handle();
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (OverlappedWrite(handle, buffer, count, WriteOverlapped)) return true;
+    // A write still running uses the caller's bytes: it ends before this returns.
+    EndPendingIo(handle, WriteOverlapped);
+    return false;
 }
 
 void TkwHid::AllocReportBuffers() {
@@ -241,8 +290,9 @@ void TkwHid::DeviceListLoad() {
         ~TLoadingFlag() { flag = false; }
     } loading{ListLoading};
 
-    DeviceListClear();
+    // The selection goes before the records it points into.
     Device = nullptr;
+    DeviceListClear();
     const int remembered = GetDeviceIndex();
     kwhidw32::HidD_GetHidGuid(&HidClassGuid);
 

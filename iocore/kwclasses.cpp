@@ -83,21 +83,39 @@ void ShowLoadErrorBox() { MessageBoxA(GetForegroundWindow(), "error", "Error", M
 }  // namespace
 
 void (*TkwBaseIO::ShowLoadError)() = &ShowLoadErrorBox;
+TkwIoSeam TkwBaseIO::Seam = nullptr;
+BOOL(WINAPI* TkwBaseIO::CancelPendingIo)(HANDLE, LPOVERLAPPED) = &CancelIoEx;
+
+void TkwBaseIO::EndPendingIo(HANDLE file, OVERLAPPED& overlapped) noexcept {
+    if (HasOverlappedIoCompleted(&overlapped)) return;
+    CancelPendingIo(file, &overlapped);
+    // No time limit: until the system is done, the buffer and the record are still its own.
+    while (!HasOverlappedIoCompleted(&overlapped)) {
+        if (overlapped.hEvent) {
+            WaitForSingleObject(overlapped.hEvent, INFINITE);
+        } else {
+            DWORD transferred = 0;
+            GetOverlappedResult(file, &overlapped, &transferred, TRUE);
+        }
+    }
+}
 
 TkwBaseIO::TkwBaseIO(TComponent* owner)
     : TComponent(owner),
       NotifyList(std::make_unique<TkwNotifyList>()),
       LogPrefix("TkwBaseIO"),
       readEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
-      writeEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
+      writeEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      sendEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     ReadOverlapped.hEvent = readEvent_.get();
     WriteOverlapped.hEvent = writeEvent_.get();
+    SendOverlapped.hEvent = sendEvent_.get();
 }
 
 TkwBaseIO::~TkwBaseIO() {
     // A port class closes itself first; a reader thread that ended on its own
     // after a read failure is reclaimed here.
-    ReclaimThread();
+    WaitForReader();
     DeviceListClear();
 }
 
@@ -110,6 +128,9 @@ void TkwBaseIO::ReleaseHandle(HANDLE handle) { TUniqueFile closing(handle); }
 bool TkwBaseIO::HasReceivers() const { return Terminal || OnAfterReceive || dataProcessor_; }
 
 void TkwBaseIO::Open() {
+    // The reader of the last open period may still be closing the port after a failed
+    // read; it must be gone before a new open reuses what it reaches.
+    WaitForReader();
     handle_.store(OpenHandle());
     if (!IsOpen()) return;
     if (UseThread) StartThread();
@@ -122,17 +143,22 @@ void TkwBaseIO::Open() {
 }
 
 void TkwBaseIO::Close() {
-    // Taken in one step, so that a close on the reader thread (after a read
-    // failure) and one on the UI thread release the handle exactly once.
+    // Taken in one step, so that a close on the reader thread (after a read failure)
+    // and one on any other thread release the handle exactly once.
     const HANDLE handle = handle_.exchange(INVALID_HANDLE_VALUE);
-    if (handle == INVALID_HANDLE_VALUE) {
-        // The reader thread may be closing right now: whoever closes from outside
-        // returns only once it has ended.
-        if (!OnReaderThread()) ReclaimThread();
-        return;
+    if (!OnReaderThread() && thread_) {
+        // The handle goes only after the reader has ended: it may be about to start a
+        // read on it. A read in flight is cancelled now; one that starts after this
+        // finds the stop request raised, which the reader looks at once it has started
+        // a read.
+        ThreadStop = true;
+        if (handle != INVALID_HANDLE_VALUE) CancelPendingIo(handle, nullptr);
+        StopThread();
     }
+    // Nothing more when the reader closed the port itself: it released the handle
+    // and called OnClose, and from here on it has ended.
+    if (handle == INVALID_HANDLE_VALUE) return;
     ReleaseHandle(handle);
-    if (UseThread && !OnReaderThread()) StopThread();
     if (OnClose) {
         try {
             OnClose(this);
@@ -144,21 +170,22 @@ void TkwBaseIO::Close() {
 bool TkwBaseIO::OnReaderThread() const { return readerThreadId_.load() == GetCurrentThreadId(); }
 
 void TkwBaseIO::StartThread() {
-    ReclaimThread();
+    WaitForReader();
     ThreadStop = false;
-    thread_ = std::make_unique<TkwThreadIO>(this);
+    thread_ = std::make_unique<TkwThreadIO>(this, handle_.load());
     thread_->Start();
 }
 
 void TkwBaseIO::StopThread() {
-    if (!thread_) return;
+    if (!thread_ || OnReaderThread()) return;
     ThreadStop = true;
     thread_->Terminate();
-    ReclaimThread();
+    WaitForReader();
 }
 
-void TkwBaseIO::ReclaimThread() {
+void TkwBaseIO::WaitForReader() {
     if (!thread_ || OnReaderThread()) return;
+    AtSeam(this, TkwIoPoint::CloserWaits);
     thread_->WaitFor();
     thread_.reset();
     readerThreadId_.store(0);
@@ -293,7 +320,12 @@ void TkwBaseIO::SetActive(bool value) {
         StreamedActive = value;
         return;
     }
-    if (value == IsOpen()) return;
+    if (value == IsOpen()) {
+        // Closed, seen from outside, means that the reader has ended too: it may be
+        // closing the port itself after a failed read right now.
+        if (!value) WaitForReader();
+        return;
+    }
     if (value)
         Open();
     else

@@ -92,15 +92,27 @@ public:
 // The reader thread of one open period of a port.
 class TkwThreadIO : public TThread {
 public:
-    explicit TkwThreadIO(TkwBaseIO* port) : Port(port) {}
+    TkwThreadIO(TkwBaseIO* port, HANDLE medium) : Port(port), Medium(medium) {}
     ~TkwThreadIO() override;
     TkwBaseIO* Port;
+    // The handle of this open period. The port closes it only after this thread has
+    // ended, or this thread closes it itself after a failed read.
+    const HANDLE Medium;
 
 protected:
     void Execute() override;
 };
 
 using TDeviceNames = std::vector<std::pair<std::string, TkwDevice*>>;
+
+// Points of the open/close protocol where a test can hold a thread, to force an
+// interleaving that the scheduler produces only rarely. No seam is set in the plug-ins.
+enum class TkwIoPoint {
+    BeforeRead,     // reader: the stop request was not raised; the next read is about to start
+    ReadFailed,     // reader: a read failed, UseThread is cleared, the port not yet closed
+    CloserWaits,    // another thread begins to wait for the reader to end (a close, a destructor)
+};
+using TkwIoSeam = void (*)(TkwBaseIO* port, TkwIoPoint point);
 
 class TkwBaseIO : public TComponent {
 public:
@@ -138,7 +150,8 @@ public:
     virtual void RemoveNotify(const TPortNotifyEvent& listener);
     virtual void SendChar(char c) = 0;
     virtual void SendString(const std::string& s) = 0;
-    virtual void SendBuffer(const void* buffer, int count) = 0;
+    // Starts the write and returns; false when the port is closed or the write failed.
+    virtual bool SendBuffer(const void* buffer, int count) = 0;
     virtual void GetDeviceNames(TDeviceNames* strings);
     // The device-change broadcast, forwarded by a window: reloads the list when
     // devices came or went.
@@ -180,21 +193,36 @@ public:
     bool OwnsDevices = true;
     OVERLAPPED ReadOverlapped{};
     OVERLAPPED WriteOverlapped{};
+    // Has an event of its own, so that the end of a write left running can be waited for.
     OVERLAPPED SendOverlapped{};
     // Written by the reader thread too (after a read failure), hence atomic.
     std::atomic<bool> UseThread{false};
     std::atomic<bool> ThreadStop{false};
+
+    // Test seams; null in the plug-ins. Set them before a port opens, clear them after it closed.
+    static TkwIoSeam Seam;
+    // How pending I/O is cancelled: CancelIoEx, unless a test holds cancellations back.
+    static BOOL(WINAPI* CancelPendingIo)(HANDLE file, LPOVERLAPPED overlapped);
+
+    // Cancels an operation still pending on the record and returns once the system has
+    // finished with it (and with its buffer), however long that takes.
+    static void EndPendingIo(HANDLE file, OVERLAPPED& overlapped) noexcept;
 
 protected:
     void Notification(TComponent* component, TOperation operation) override;
     HANDLE Handle() const { return handle_.load(); }
     // True on the reader thread of the current open period.
     bool OnReaderThread() const;
+    // Returns once the reader thread, if there is one, has ended (serving sent messages
+    // meanwhile), and frees it. Nothing on the reader thread itself. Every destructor in
+    // the hierarchy whose members the reader uses calls it before they go.
+    void WaitForReader();
+    static void AtSeam(TkwBaseIO* port, TkwIoPoint point) {
+        if (const TkwIoSeam seam = Seam) seam(port, point);
+    }
 
 private:
     friend class TkwThreadIO;
-    // Waits for the reader thread (serving sent messages) and frees it.
-    void ReclaimThread();
 
     std::atomic<HANDLE> handle_{INVALID_HANDLE_VALUE};
     std::unique_ptr<TkwThreadIO> thread_;
@@ -203,4 +231,5 @@ private:
     TkwCustomDataProcessor* dataProcessor_ = nullptr;
     TUniqueEvent readEvent_;
     TUniqueEvent writeEvent_;
+    TUniqueEvent sendEvent_;
 };

@@ -42,7 +42,7 @@ TEST(TkwBaseIO, StartsClosedWithItsDefaults) {
     EXPECT_EQ(port.TerminalUsage, tuNone);
     EXPECT_NE(port.ReadOverlapped.hEvent, nullptr);
     EXPECT_NE(port.WriteOverlapped.hEvent, nullptr);
-    EXPECT_EQ(port.SendOverlapped.hEvent, nullptr);
+    EXPECT_NE(port.SendOverlapped.hEvent, nullptr);
 }
 
 TEST(TkwBaseIO, InvalidHandleLeavesThePortClosedAndSilent) {

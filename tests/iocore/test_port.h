@@ -15,6 +15,7 @@ public:
     TTestPort() : TkwBaseIO(nullptr) {}
     ~TTestPort() override {
         if (IsOpen()) Close();
+        WaitForReader();  // the reader uses the events below
     }
 
     HANDLE OpenHandle() override {
@@ -39,7 +40,7 @@ public:
     }
     void SendChar(char) override {}
     void SendString(const std::string&) override {}
-    void SendBuffer(const void*, int) override {}
+    bool SendBuffer(const void*, int) override { return IsOpen(); }
 
     void Close() override {
         // Wake the reader before the base waits for it.
