@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake g++ googletest libbenchmark-dev valgrind
-          g++-mingw-w64-i686-posix mingw-w64-tools wine wine32:i386 xvfb xauth)
+          g++-mingw-w64-i686-posix mingw-w64-tools wine wine32:i386 xvfb xauth nsis)
 
 missing=()
 for p in "${packages[@]}"; do
