@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <memory>
+
 #include "rtl/exception.h"
 #include "rtl/format.h"
 #include "rtl/thread.h"
@@ -9,8 +11,20 @@ struct TThreadState {
     TUniqueThread thread;
     DWORD id = 0;
 
+    // What the new thread needs before the body runs: the body may free the thread
+    // object, and the reference on our module must outlive the body's last instruction.
+    struct TLaunch {
+        TThread* thread;
+        HMODULE module;
+    };
+
     static DWORD WINAPI Proc(void* param) {
-        TThread::Run(static_cast<TThread*>(param));
+        const TLaunch launch = *static_cast<TLaunch*>(param);
+        delete static_cast<TLaunch*>(param);
+        TThread::Run(launch.thread);
+        // A host may free our library while this thread still runs in it; the thread's
+        // own reference keeps it mapped until the thread has left our code.
+        if (launch.module) FreeLibraryAndExitThread(launch.module, 0);
         return 0;
     }
 };
@@ -28,9 +42,18 @@ TThread::~TThread() {
 void TThread::Start() {
     if (started_) return;
     TThreadState& s = *handle_.state_;
+    auto launch = std::make_unique<TThreadState::TLaunch>(TThreadState::TLaunch{this, nullptr});
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&TThreadState::Proc),
+                            &launch->module))
+        launch->module = nullptr;
     // Suspended first, so the id is stored before the body can look at it.
-    s.thread.reset(CreateThread(nullptr, 0, &TThreadState::Proc, this, CREATE_SUSPENDED, &s.id));
-    if (!s.thread) throw Exception(Format("Cannot create thread: %s", SystemErrorText(GetLastError()).c_str()));
+    s.thread.reset(CreateThread(nullptr, 0, &TThreadState::Proc, launch.get(), CREATE_SUSPENDED, &s.id));
+    if (!s.thread) {
+        const DWORD error = GetLastError();
+        if (launch->module) FreeLibrary(launch->module);
+        throw Exception(Format("Cannot create thread: %s", SystemErrorText(error).c_str()));
+    }
+    launch.release();
     started_ = true;
     ResumeThread(s.thread.get());
 }
