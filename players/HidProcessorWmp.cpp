@@ -1,6 +1,7 @@
 #include "players/HidProcessorWmp.h"
 
 #include <climits>
+#include <utility>
 
 #include "rtl/win32/olecheck.h"
 
@@ -16,6 +17,21 @@ void CheckResult(HRESULT hr, IUnknown* object, REFIID iid, const TComPtr<T>& res
     if (!result) OleCheck(E_POINTER);
 }
 
+// A plain pointer: a static owner would free the engine from the library's
+// finalisation, under the loader lock, where its reading threads cannot be waited for.
+TWmpHidProcessor* SharedInstance = nullptr;
+
+// Stops the handlers first, so that an error there is swallowed here and not in the
+// destructor, which must not raise.
+void Release(TWmpHidProcessor* engine) noexcept {
+    if (!engine) return;
+    try {
+        engine->StopHandlers();
+    } catch (...) {
+    }
+    delete engine;
+}
+
 // The player clamps the volume itself; only the integer's own range is kept.
 LONG Stepped(LONG volume, LONG step) {
     if (step > 0 && volume > LONG_MAX - step) return LONG_MAX;
@@ -23,6 +39,30 @@ LONG Stepped(LONG volume, LONG step) {
     return volume + step;
 }
 }  // namespace
+
+namespace HidProcessorWmp {
+TWmpHidProcessor* GetHidProcessor() noexcept {
+    if (SharedInstance) return SharedInstance;
+    try {
+        SharedInstance = new TWmpHidProcessor;
+        SharedInstance->LoadFromFile("");
+        SharedInstance->RestartHandlers();
+    } catch (...) {
+        // The handlers started before the failure would keep reading for an engine
+        // nobody can reach.
+        Release(std::exchange(SharedInstance, nullptr));
+    }
+    return SharedInstance;
+}
+
+TWmpHidProcessor* HidProcessor() noexcept { return SharedInstance; }
+
+void FreeHidProcessor() noexcept {
+    // Forgotten first: a message served while the reading threads are waited for must
+    // not reach an engine half gone.
+    Release(std::exchange(SharedInstance, nullptr));
+}
+}  // namespace HidProcessorWmp
 
 TWmpHidProcessor::TWmpHidProcessor() {
     FileName = "kwhid-wmp.ini";
