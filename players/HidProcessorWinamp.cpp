@@ -1,6 +1,45 @@
 #include "players/HidProcessorWinamp.h"
 
-#include "players/winamp.h"
+#include <utility>
+
+winamp::GeneralPurposePlugin WinampPlugin{};
+
+namespace {
+// A plain pointer: a static owner would free the engine from the library's
+// finalisation, under the loader lock, where its reading threads cannot be waited for.
+TWinampHidProcessor* HidProcessor = nullptr;
+
+// Stops the handlers first, so that an error there is swallowed here and not in the
+// destructor, which must not raise.
+void Release(TWinampHidProcessor* engine) noexcept {
+    if (!engine) return;
+    try {
+        engine->StopHandlers();
+    } catch (...) {
+    }
+    delete engine;
+}
+}  // namespace
+
+TWinampHidProcessor* GetHidProcessor() noexcept {
+    if (HidProcessor) return HidProcessor;
+    try {
+        HidProcessor = new TWinampHidProcessor(WinampPlugin.HostWindow);
+        HidProcessor->LoadFromFile("");
+        HidProcessor->RestartHandlers();
+    } catch (...) {
+        // The handlers started before the failure would keep reading for an engine
+        // nobody can reach.
+        Release(std::exchange(HidProcessor, nullptr));
+    }
+    return HidProcessor;
+}
+
+void FreeHidProcessor() noexcept {
+    // Forgotten first: a message served while the reading threads are waited for must
+    // not reach an engine half gone.
+    Release(std::exchange(HidProcessor, nullptr));
+}
 
 TWinampHidProcessor::TWinampHidProcessor(HWND hostWindow) : HostWindow(hostWindow) {
     FileName = "kwhid.ini";

@@ -1,9 +1,10 @@
 #pragma once
 // The engine of the Winamp plug-in: commands become window messages posted to
-// Winamp's main window.
+// Winamp's main window. Also the plug-in's one engine and the record Winamp reads.
 #include <windows.h>
 
 #include "engine/hidprocessor.h"
+#include "players/winamp.h"
 
 class TWinampHidProcessor : public THidProcessor {
 public:
@@ -24,3 +25,17 @@ private:
     // True when Winamp answers that it plays; false also when it does not answer in time.
     bool IsPlaying() const;
 };
+
+// The plug-in record, zero until the export fills it in; Winamp writes its window and
+// our module into it.
+extern winamp::GeneralPurposePlugin WinampPlugin;
+
+// The plug-in's engine, created on first use for the window in WinampPlugin, with
+// the settings loaded and the device handlers started. None when that fails: the
+// engine built so far is stopped and freed, and the next call starts again from the
+// beginning. The ports of the device handlers must be chosen before the first call.
+// UI thread only; raises nothing.
+TWinampHidProcessor* GetHidProcessor() noexcept;
+// Stops the handlers and frees the engine, if there is one. Waits for the reading
+// threads: never call it from DllMain. UI thread only; raises nothing.
+void FreeHidProcessor() noexcept;
