@@ -7,8 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <functional>
-#include <mutex>
+#include <ostream>
 #include <set>
 #include <string>
 #include <thread>
@@ -253,6 +252,8 @@ struct TVersionCase {
     const char* description;
 };
 
+void PrintTo(const TVersionCase& c, std::ostream* os) { *os << c.name; }
+
 class WinampDescription : public WinampEntry, public testing::WithParamInterface<TVersionCase> {};
 
 struct TLanguage {
@@ -367,6 +368,8 @@ struct TInitFailure {
     void* replacement;
 };
 
+void PrintTo(const TInitFailure& c, std::ostream* os) { *os << c.name; }
+
 class WinampInitFailure : public WinampEntry, public testing::WithParamInterface<TInitFailure> {};
 
 TEST_P(WinampInitFailure, LeavesNothingRunningShowsTheBoxAndTheNextCallStartsAfresh) {
@@ -423,6 +426,8 @@ struct TNothingToOpen {
     DWORD access;            // the remote's
 };
 
+void PrintTo(const TNothingToOpen& c, std::ostream* os) { *os << c.name; }
+
 class WinampNothingToOpen : public WinampEntry, public testing::WithParamInterface<TNothingToOpen> {};
 
 TEST_P(WinampNothingToOpen, InitSucceedsAndConfigShowsNoBox) {
@@ -438,6 +443,9 @@ TEST_P(WinampNothingToOpen, InitSucceedsAndConfigShowsNoBox) {
     ASSERT_NO_FATAL_FAILURE(Load(PluginPath()));
 
     EXPECT_EQ(Init(), 0);
+    if (*c.hidVariant) {
+        EXPECT_EQ(GetModuleHandleA("hid.dll"), nullptr) << "some HID library was bound";
+    }
     EXPECT_EQ(LiveThreadsIn(host.Module()), 0) << "a device was opened";
     EXPECT_TRUE(Config().empty());
     host.Record->Quit();
