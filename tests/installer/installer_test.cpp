@@ -10,6 +10,7 @@
 #include <cwctype>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -243,6 +244,8 @@ protected:
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Winamp");
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kUninstallKey);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, PluginKey().c_str());
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKey().c_str());
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId);
         for (const auto& f : scratch_) RemoveTree(f);
     }
     // Removed after the case, whatever happened.
@@ -393,6 +396,8 @@ struct TWinampCase {
     const wchar_t* previous;      // the Winamp folder of an earlier install of ours
     const wchar_t* expected;      // nullptr: the usual one, <Program Files>\Winamp
 };
+
+void PrintTo(const TWinampCase& c, std::ostream* os) { *os << c.name; }
 
 class WinampFolder : public Setup, public testing::WithParamInterface<TWinampCase> {};
 
