@@ -1,7 +1,8 @@
 // Figures of the HID port and the engine on the fake HID platform, printed for the record:
-// the time to build the device list, the report-to-command latency on real timers, and the
+// the time to build the device list, the report-to-command latency on real timers with
+// where it goes (the device's pipe, the hand-over's wake-up, the quiet timer), and the
 // monitoring thread's CPU time under a steady stream of reports. The cases assert only that
-// each measurement ran.
+// each measurement ran. They mean something only when nothing else runs beside them.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "engine/hidport.h"
@@ -19,6 +21,7 @@
 #include "hid/kwhid.h"
 #include "hid/kwhidw32.h"
 #include "hid/kwwin32di.h"
+#include "rtl/uischeduler.h"
 #include "rtl/win32/handle.h"
 #include "tests/fakeos/fakeos.h"
 
@@ -158,40 +161,100 @@ bool PumpUntil(HANDLE event, DWORD timeoutMs) {
     }
 }
 
+void PrintStats(const char* what, const std::vector<double>& samples) {
+    std::printf("[bench] %s, %zu samples: min %.2f ms, median %.2f ms, p99 %.2f ms, max %.2f ms\n", what,
+                samples.size(), *std::min_element(samples.begin(), samples.end()), Median(samples),
+                Percentile(samples, 0.99), *std::max_element(samples.begin(), samples.end()));
+}
+
+// Stamps each report as the monitoring thread delivers it, then hands it to the handler
+// as the engine's own binding does.
+struct TArrival {
+    THidDevicehandler* handler;
+    std::atomic<int64_t> at{0};
+    void operator()(TObject*, const uint8_t* buffer, uint32_t count) {
+        at = Now();
+        handler->ReportReceived(buffer, count);
+    }
+};
+
+// One press after another on a device the engine listens to, on real timers: from the
+// report's send (the fake platform's pipe included) and from its arrival on the
+// monitoring thread to the command, beyond the quiet time.
 TEST_F(HidBench, ReportToCommandLatency) {
-    constexpr int Presses = 110;
+    constexpr int Presses = 200;
     const int id = AddDevice(0);
     ASSERT_GT(id, 0);
-    UseHidPortsForEngine();
-    {
-        TTimedProcessor engine;
-        const uint8_t report[] = {1, 0xCD, 0};
-        uint8_t padded[ReportLength] = {};
-        std::copy(std::begin(report), std::end(report), padded);
-        THidAction* action = engine.FindAction(2);
-        action->PressSignature = UpdateSignature(padded, sizeof padded, SignatureNone);
-        action->DeviceIndex = 0;
-        engine.RestartHandlers();
-        ASSERT_EQ(engine.Handlers.Count(), 1);
+    TTimedProcessor engine;
+    const uint8_t report[] = {1, 0xCD, 0};
+    uint8_t padded[ReportLength] = {};
+    std::copy(std::begin(report), std::end(report), padded);
+    THidAction* action = engine.FindAction(2);
+    action->PressSignature = UpdateSignature(padded, sizeof padded, SignatureNone);
+    action->DeviceIndex = 0;
 
-        std::vector<double> latencies;
-        for (int press = 0; press < Presses; ++press) {
-            const int64_t sent = Now();
-            ASSERT_EQ(KwFake_SendReport(id, report, sizeof report), 1);
-            if (!PumpUntil(engine.Done.get(), 3000)) break;
-            latencies.push_back(Ms(engine.CommandTime - sent) - THidDevicehandler::QuietInterval);
-        }
-        engine.StopHandlers();
-        ASSERT_EQ(static_cast<int>(latencies.size()), Presses) << "a press found no command";
-        EXPECT_EQ(engine.Commands, Presses);
-        EXPECT_EQ(engine.LastCode, 2);
-        std::printf("[bench] report to command beyond the %u ms quiet time, %d presses: median %.2f ms, "
-                    "p99 %.2f ms (min %.2f, max %.2f)\n",
-                    THidDevicehandler::QuietInterval, Presses, Median(latencies), Percentile(latencies, 0.99),
-                    *std::min_element(latencies.begin(), latencies.end()),
-                    *std::max_element(latencies.begin(), latencies.end()));
+    // The engine's handler, wired as StartHandlers wires it, with a stamp in between.
+    auto port = std::make_unique<TkwHid>(nullptr);
+    TkwHid* hid = port.get();
+    auto* handler = new THidDevicehandler(std::move(port));
+    engine.Handlers.Add(handler);
+    hid->SetDeviceIndex(0);
+    hid->SetTag(0);
+    handler->QuietTimer->SetTag(0);
+    handler->QuietTimer->SetOnTimer(TNotifyEvent::Bind<&THidProcessor::QuietTimeout>(&engine));
+    TArrival arrival{handler};
+    hid->OnAfterReceive = TOnReceived::Of(&arrival);
+    hid->SetActive(true);
+
+    std::vector<double> fromSend, fromArrival, toArrival;
+    for (int press = 0; press < Presses; ++press) {
+        const int64_t sent = Now();
+        ASSERT_EQ(KwFake_SendReport(id, report, sizeof report), 1);
+        if (!PumpUntil(engine.Done.get(), 3000)) break;
+        fromSend.push_back(Ms(engine.CommandTime - sent) - THidDevicehandler::QuietInterval);
+        fromArrival.push_back(Ms(engine.CommandTime - arrival.at) - THidDevicehandler::QuietInterval);
+        toArrival.push_back(Ms(arrival.at - sent));
     }
-    SetHidPortFactory(nullptr);
+    engine.StopHandlers();
+    ASSERT_EQ(static_cast<int>(fromSend.size()), Presses) << "a press found no command";
+    EXPECT_EQ(engine.Commands, Presses);
+    EXPECT_EQ(engine.LastCode, 2);
+    PrintStats("report arrival on the monitoring thread to command, beyond the 300 ms quiet time", fromArrival);
+    PrintStats("report send to command (the fake device's pipe included), beyond the quiet time", fromSend);
+    PrintStats("report send to its arrival on the monitoring thread", toArrival);
+}
+
+// The hand-over's wake-up alone: a task posted from another thread until it runs on this one.
+class TStampedTask : public TUiTask {
+public:
+    void Run() override {
+        ranAt = Now();
+        SetEvent(ran.get());
+    }
+    TUniqueEvent ran{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    int64_t ranAt = 0;
+};
+
+TEST_F(HidBench, PostToUiThreadLatency) {
+    constexpr int Posts = 500;
+    auto scheduler = TUiScheduler::Current();
+    TStampedTask task;
+    std::vector<double> samples;
+    for (int i = 0; i < Posts; ++i) {
+        std::atomic<int64_t> postedAt{0};
+        // Posted while this thread waits in its message loop, as the UI thread does.
+        std::thread poster([&] {
+            Sleep(2);
+            postedAt = Now();
+            scheduler->Post(task);
+        });
+        const bool ran = PumpUntil(task.ran.get(), 3000);
+        poster.join();
+        if (!ran) break;
+        samples.push_back(Ms(task.ranAt - postedAt));
+    }
+    ASSERT_EQ(static_cast<int>(samples.size()), Posts);
+    PrintStats("post from another thread to the task's run on the UI thread", samples);
 }
 
 struct TSender {
