@@ -61,4 +61,4 @@ configure_and_build build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 trap './tools/wine-run --root build/win32/wine --stop' EXIT
 # The figures of the benchmarks mean something only with nothing else running: the suite
 # first, in parallel, then the benchmarks one at a time.
-(cd build/win32 && ctest "${ctest_opts[@]}" -LE bench && ctest --output-on-failure -L bench --no-tests=ignore)
+(cd build/win32 && ctest "${ctest_opts[@]}" -LE bench && ctest --verbose -L bench --no-tests=ignore)
