@@ -60,6 +60,7 @@ Var WinampDir
 !define MUI_PAGE_HEADER_TEXT "Program folder"
 !define MUI_PAGE_HEADER_SUBTEXT "Where the Windows Media Player plug-in and the uninstaller go."
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Setup installs the Windows Media Player plug-in of ${PRODUCT} and its uninstaller into the following folder."
+!define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Program folder"
 !insertmacro MUI_PAGE_DIRECTORY
 
 !define MUI_PAGE_HEADER_TEXT "Winamp folder"

@@ -69,6 +69,17 @@ bool WriteWholeFile(const std::wstring& path, const std::string& data) {
            put == data.size();
 }
 
+// Whether the file holds exactly these bytes; says what differs without dumping them.
+testing::AssertionResult HoldsCopy(const std::wstring& path, const std::string& expected) {
+    const std::string name(path.begin(), path.end());
+    const auto got = ReadWholeFile(path);
+    if (!got) return testing::AssertionFailure() << name << " is missing";
+    if (*got != expected)
+        return testing::AssertionFailure() << name << " differs from the dist copy (" << got->size() << " bytes, not "
+                                           << expected.size() << ")";
+    return testing::AssertionSuccess();
+}
+
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void RemoveTree(const std::wstring& path) {
@@ -255,8 +266,8 @@ protected:
     std::wstring ClassKey() const { return L"CLSID\\" + clsid_; }
 
     void ExpectInstalled(const std::wstring& programFolder, const std::wstring& winampFolder) {
-        EXPECT_EQ(ReadWholeFile(winampFolder + L"\\Plugins\\gen_kwhid.dll"), genDll_) << "Winamp plug-in";
-        EXPECT_EQ(ReadWholeFile(programFolder + L"\\kwhid_wmp.dll"), wmpDll_) << "media player plug-in";
+        EXPECT_TRUE(HoldsCopy(winampFolder + L"\\Plugins\\gen_kwhid.dll", genDll_));
+        EXPECT_TRUE(HoldsCopy(programFolder + L"\\kwhid_wmp.dll", wmpDll_));
         EXPECT_TRUE(Exists(programFolder + L"\\uninstall.exe"));
 
         const std::wstring uninstaller = L"\"" + programFolder + L"\\uninstall.exe\"";
@@ -376,11 +387,115 @@ TEST_F(Setup, ReportsAPlugInThatCannotBeRegistered) {
     const std::wstring winamp = Scratch(L"C:\\Winamp Test");
 
     EXPECT_EQ(RunToEnd(SetupCommand({program, winamp}, KW_UNREGISTRABLE_SETUP_EXE)), 3u);
-    EXPECT_EQ(ReadWholeFile(winamp + L"\\Plugins\\gen_kwhid.dll"), genDll_);
+    EXPECT_TRUE(HoldsCopy(winamp + L"\\Plugins\\gen_kwhid.dll", genDll_));
     EXPECT_TRUE(Exists(program + L"\\kwhid_wmp.dll"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, PluginKey()));
     EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation").value_or(L"(none)"), Sz(program));
     EXPECT_EQ(player_.Broadcasts(), 0);
+
+    EXPECT_EQ(RunToEnd(UninstallInPlace(program)), 0u);
+    ExpectRemoved(program, winamp);
+}
+
+// The controls of setup's window that a user works with.
+constexpr int kNextButton = IDOK;
+constexpr int kHeaderTitle = 1037;
+constexpr int kFolderEdit = 1019;
+constexpr int kFolderFrame = 1020;
+
+struct TWindowSearch {
+    DWORD pid;  // MainWindowOf: the process
+    int id;     // Control: the control id
+    HWND found;
+};
+
+BOOL CALLBACK IsMainWindow(HWND wnd, LPARAM lp) {
+    auto* f = reinterpret_cast<TWindowSearch*>(lp);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(wnd, &owner);
+    wchar_t cls[16] = {};
+    GetClassNameW(wnd, cls, 16);
+    if (owner != f->pid || wcscmp(cls, L"#32770") != 0 || !GetDlgItem(wnd, kHeaderTitle)) return TRUE;
+    f->found = wnd;
+    return FALSE;
+}
+
+BOOL CALLBACK IsControl(HWND wnd, LPARAM lp) {
+    auto* f = reinterpret_cast<TWindowSearch*>(lp);
+    if (GetDlgCtrlID(wnd) != f->id) return TRUE;
+    f->found = wnd;
+    return FALSE;
+}
+
+HWND MainWindowOf(DWORD pid) {
+    TWindowSearch search = {pid, 0, nullptr};
+    EnumWindows(IsMainWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Controls of the page are children of a dialog inside the main window.
+HWND Control(HWND main, int id) {
+    TWindowSearch search = {0, id, nullptr};
+    EnumChildWindows(main, IsControl, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::wstring TextOf(HWND wnd) {
+    if (!wnd) return {};
+    wchar_t text[512] = {};
+    SendMessageTimeoutW(wnd, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, nullptr);
+    return text;
+}
+
+// A user who clicks through setup's pages: Next on the components, his own program folder,
+// a look at the Winamp folder offered and his own instead, Close at the end.
+TEST_F(Setup, LetsTheUserChooseBothFoldersOnItsPages) {
+    const std::wstring program = Scratch(L"C:\\Chosen Clickwell");
+    const std::wstring winamp = Scratch(L"C:\\Chosen Winamp");
+    Scratch(L"C:\\User Winamp");
+    SetDefaultValue(HKEY_CURRENT_USER, L"Software\\Winamp", L"C:\\User Winamp");
+
+    std::wstring cmd = L"\"" + FromBuildTree(KW_SETUP_EXE) + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    TUniqueThread thread(pi.hThread);
+    TUniqueHandle<THandleTraits> process(pi.hProcess);
+
+    std::vector<std::wstring> pages;
+    std::wstring offeredWinamp;
+    const bool ended = WaitFor([&] {
+        if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) return true;
+        const HWND main = MainWindowOf(pi.dwProcessId);
+        const std::wstring title = TextOf(GetDlgItem(main, kHeaderTitle));
+        if (title.empty() || (!pages.empty() && pages.back() == title)) return false;
+        const HWND next = GetDlgItem(main, kNextButton);
+        if (!IsWindowEnabled(next)) return false;  // still at work
+        const HWND edit = Control(main, kFolderEdit);
+        if (title == L"Program folder" || title == L"Winamp folder") {
+            // The page's own controls, not those of the page before.
+            if (!edit || TextOf(Control(main, kFolderFrame)) != title) return false;
+            if (title == L"Winamp folder") offeredWinamp = TextOf(edit);
+            const std::wstring& chosen = title == L"Program folder" ? program : winamp;
+            SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(chosen.c_str()), SMTO_ABORTIFHUNG,
+                                5000, nullptr);
+        }
+        pages.push_back(title);
+        PostMessageW(main, WM_COMMAND, MAKEWPARAM(kNextButton, BN_CLICKED), reinterpret_cast<LPARAM>(next));
+        return false;
+    });
+    if (!ended) TerminateProcess(process.get(), 1);
+    ASSERT_TRUE(ended) << "setup did not end";
+    DWORD code = 1;
+    GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(code, 0u);
+    const std::vector<std::wstring> expected = {L"Choose Components", L"Program folder", L"Winamp folder",
+                                                L"Installation Complete"};
+    EXPECT_EQ(pages, expected);
+    EXPECT_EQ(offeredWinamp, L"C:\\User Winamp");
+    ExpectInstalled(program, winamp);
+    EXPECT_FALSE(Exists(L"C:\\User Winamp\\Plugins\\gen_kwhid.dll"));
 
     EXPECT_EQ(RunToEnd(UninstallInPlace(program)), 0u);
     ExpectRemoved(program, winamp);
