@@ -177,6 +177,9 @@ protected:
     void TearDown() override {
         if (host.Record) host.Record->Quit();
         host.Unload();
+        if (!loaded.empty()) {
+            EXPECT_EQ(GetModuleHandleA(loaded.c_str()), nullptr) << "something still holds the plug-in after quit";
+        }
         // The bindings keep what they loaded until the process ends; the next test's
         // system replaces those files.
         for (const char* library : BoundLibraries)
@@ -188,6 +191,7 @@ protected:
     void Load(const std::string& path) {
         const std::string error = host.Load(path, winamp.Handle());
         ASSERT_EQ(error, "");
+        loaded = path;
     }
     int AddRemote(const wchar_t* name) {
         KwFakeDevice d{};
@@ -225,6 +229,7 @@ protected:
     TWinampWindow winamp;
     TWinampPluginHost host;
     std::string settings;
+    std::string loaded;  // the file of the plug-in loaded last
 };
 
 TEST_F(WinampEntry, ExportGivesOneRecordWithTheSameContentsEveryTime) {
