@@ -97,9 +97,14 @@ Var WinampDir
 !macroend
 
 Function .onInit
+    StrCpy $0 ""
     ${IfNot} ${AtLeastWin7}
-    ${OrIf} ${IsWin7}
+        StrCpy $0 "too old"
+    ${ElseIf} ${IsWin7}
     ${AndIfNot} ${AtLeastServicePack} 1
+        StrCpy $0 "too old"
+    ${EndIf}
+    ${If} $0 != ""
         MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} needs Windows 7 Service Pack 1 or later." /SD IDOK
         Abort
     ${EndIf}

@@ -397,6 +397,41 @@ TEST_F(Setup, ReportsAPlugInThatCannotBeRegistered) {
     ExpectRemoved(program, winamp);
 }
 
+// Windows before 7 SP1, as Wine pretends to be them for one program: setup stops before it
+// changes anything.
+class OldWindows : public Setup, public testing::WithParamInterface<const wchar_t*> {
+protected:
+    void TearDown() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
+        Setup::TearDown();
+    }
+    static constexpr const wchar_t* kAppDefaults = L"Software\\Wine\\AppDefaults\\clickwell-setup.exe";
+};
+
+TEST_P(OldWindows, AreRefused) {
+    const std::wstring program = Scratch(L"C:\\Clickwell Test");
+    const std::wstring winamp = Scratch(L"C:\\Winamp Test");
+    TUniqueRegKey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr),
+              ERROR_SUCCESS);
+    const std::wstring version = GetParam();
+    ASSERT_EQ(RegSetValueExW(key.get(), L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                             static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+
+    EXPECT_EQ(RunToEnd(SetupCommand({program, winamp})), 2u);
+    EXPECT_FALSE(Exists(program));
+    EXPECT_FALSE(Exists(winamp));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, PluginKey()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Setup, OldWindows, testing::Values(L"winxp", L"vista", L"win2008"),
+                         [](const testing::TestParamInfo<const wchar_t*>& info) {
+                             const std::wstring v = info.param;
+                             return std::string(v.begin(), v.end());
+                         });
+
 // The controls of setup's window that a user works with.
 constexpr int kNextButton = IDOK;
 constexpr int kHeaderTitle = 1037;
