@@ -29,21 +29,6 @@ THidDevicehandler::~THidDevicehandler() {
 
 uint32_t THidDevicehandler::Signature() const noexcept { return SignatureOf(burst_.load()); }
 
-void THidDevicehandler::ReportReceived(const uint8_t* buffer, uint32_t count) noexcept {
-    uint64_t s = burst_.load();
-    for (;;) {
-        // Only the UI thread's end of a burst can get in between; then the report
-        // starts the next burst, and the fold is done again from the start value.
-        const uint32_t start = (s & PendingBit) ? SignatureOf(s) : SignatureNone;
-        // The sequence counts in steps of two in the low word, above the pending bit;
-        // it wraps within the word.
-        const uint32_t low = (static_cast<uint32_t>(s) + 2) | static_cast<uint32_t>(PendingBit);
-        const uint64_t next = (static_cast<uint64_t>(UpdateSignature(buffer, count, start)) << 32) | low;
-        if (burst_.compare_exchange_weak(s, next)) break;
-    }
-    scheduler_->Post(restart_);
-}
-
 void THidDevicehandler::TRestart::Run() {
     THidDevicehandler& h = owner_;
     const uint64_t s = h.burst_.load();
