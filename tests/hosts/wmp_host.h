@@ -7,6 +7,7 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -70,8 +71,13 @@ private:
     HMODULE module_ = nullptr;
 };
 
-// A path as Windows spells it in full; the build gives Unix paths, which Wine maps.
-inline std::wstring FullWindowsPath(const std::string& path) {
+// A path as Windows spells it in full. The build gives Unix paths: Wine's drive Z: is
+// the Unix root.
+inline std::wstring FullWindowsPath(std::string path) {
+    if (!path.empty() && path[0] == '/') {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        path = "Z:" + path;
+    }
     const std::wstring wide(path.begin(), path.end());
     wchar_t full[MAX_PATH] = {};
     const DWORD length = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
