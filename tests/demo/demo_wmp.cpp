@@ -189,9 +189,9 @@ int TDemo::Run(const std::wstring& pluginPath) {
     Wait(1000);
     Say("remote: Volume Up pressed, and held");
     sent = Send(VolumeUp.report) && sent;
-    // Held for 1.5 s: the press after the quiet time and two repeat ticks, clear of the release.
-    Wait(1500);
-    Say("remote: Volume Up released");
+    // Released between two repeat ticks, and matched 300 ms later between the next two.
+    Wait(1150);
+    Say("remote: Volume Up released (the plug-in knows it once the 300 ms of quiet are over)");
     sent = Send(Released) && sent;
     Wait(1000);
     sent = Press(Mute) && sent;
