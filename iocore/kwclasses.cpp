@@ -21,8 +21,135 @@ void TkwCustomLogFile::AddFmt(int level, const char* fmt, ...) {
 
 void TkwCustomLogFile::AddFmtV(int level, const char* fmt, va_list args) { Add(level, FormatV(fmt, args)); }
 
+TkwCustomDataProcessor::TkwCustomDataProcessor(TComponent* owner)
+    : TComponent(owner), Timer(std::make_unique<TkwTimer>()) {
+    Timer->SetEnabled(false);
+    Timer->SetOnTimer(TNotifyEvent::Bind<&TkwCustomDataProcessor::TimerTick>(this));
+}
+
+TkwCustomDataProcessor::~TkwCustomDataProcessor() {
+    // The port's removal notification comes only after this class is gone.
+    SetPort(nullptr);
+    Timer.reset();
+}
+
+void TkwCustomDataProcessor::PortNotify(TObject* /*sender*/, int event) {
+    if (event == NotifyMediumClosed)
+        MediumClosed();
+    else if (event == NotifyMediumOpened)
+        MediumOpened();
+}
+
+void TkwCustomDataProcessor::MediumClosed() { WriteLog(2, "Medium Closed"); }
+
+void TkwCustomDataProcessor::MediumOpened() { WriteLog(2, "Medium Opened"); }
+
+void TkwCustomDataProcessor::SetNextProcessor(TkwCustomDataProcessor* processor) {
+    if (processor == this) return;
+    NextProcessor = processor;
+    if (!processor) return;
+    processor->FreeNotification(this);
+    processor->SetPort(Port);
+}
+
+void TkwCustomDataProcessor::SetPort(TkwBaseIO* port) {
+    if (Port && Port != port) Port->RemoveNotify(Listener());
+    Port = port;
+    if (!port) return;
+    port->FreeNotification(this);
+    port->AddNotify(Listener());
+}
+
+void TkwCustomDataProcessor::DoDataSend(void* buffer, uint32_t count) {
+    if (count == 0 || !buffer) return;
+    try {
+        bool handled = false;
+        if (OnDataSend) OnDataSend(this, buffer, count, false, handled);
+        if (handled) {
+            Timer->SetEnabled(false);
+            Timer->SetEnabled(true);
+        } else if (Port) {
+            Port->SendBuffer(buffer, static_cast<int>(count));
+        }
+        WriteLogFmt(2, "DoDataSend: %u bytes", count);
+    } catch (...) {
+    }
+}
+
+void TkwCustomDataProcessor::DoStringSend(std::string s) {
+    // s is a copy of its own: what the handler changes in place is what goes out.
+    if (s.empty()) return;
+    try {
+        bool handled = false;
+        if (OnDataSend) OnDataSend(this, s.data(), static_cast<uint32_t>(s.size()), true, handled);
+        if (!handled && Port) Port->SendString(s);
+    } catch (...) {
+    }
+}
+
+void TkwCustomDataProcessor::DoTimeout() {
+    Timer->SetEnabled(false);
+    bool flag = false;
+    CheckState(flag);
+}
+
+void TkwCustomDataProcessor::TimerTick(TObject* /*sender*/) { DoTimeout(); }
+
+void TkwCustomDataProcessor::SetTimeout(uint32_t milliseconds) {
+    Timer->SetEnabled(false);
+    if (milliseconds == 0) return;
+    Timer->Interval = milliseconds;
+    Timer->SetEnabled(true);
+}
+
+void TkwCustomDataProcessor::FatalError(uint32_t code, uint32_t param, const std::string& text) {
+    if (TkwCustomLogFile* log = log_.load()) log->AddFmt(0, "Fatal Error: %u, %u, %s", code, param, text.c_str());
+    throw Exception(text);
+}
+
 void TkwCustomDataProcessor::DoDataReceive(const void* buffer, uint32_t count, TReceiveFlags& flags) {
     if (NextProcessor) NextProcessor->DoDataReceive(buffer, count, flags);
+}
+
+void TkwCustomDataProcessor::DataReceive(const void* buffer, uint32_t count) {
+    TReceiveFlags flags = 0;
+    DoDataReceive(buffer, count, flags);
+}
+
+void TkwCustomDataProcessor::CheckState(bool& /*flag*/) {}
+
+void TkwCustomDataProcessor::WriteLog(int level, const std::string& text) {
+    TkwCustomLogFile* log = log_.load();
+    if (log && log->Accepts(level)) log->Add(level, LogPrefix + text);
+}
+
+void TkwCustomDataProcessor::WriteLogFmt(int level, const char* fmt, ...) {
+    TkwCustomLogFile* log = log_.load();
+    if (!log || !log->Accepts(level)) return;
+    const std::string format = LogPrefix + fmt;
+    va_list args;
+    va_start(args, fmt);
+    try {
+        log->AddFmtV(level, format.c_str(), args);
+    } catch (...) {
+        va_end(args);
+        throw;
+    }
+    va_end(args);
+}
+
+void TkwCustomDataProcessor::SetLog(TkwCustomLogFile* log) {
+    log_.store(log);
+    if (log) log->FreeNotification(this);
+}
+
+void TkwCustomDataProcessor::Notification(TComponent* component, TOperation operation) {
+    TComponent::Notification(component, operation);
+    if (operation != TOperation::opRemove) return;
+    if (component == NextProcessor) SetNextProcessor(nullptr);
+    // The port's listener list goes with the port: nothing to unregister.
+    if (component == Port) Port = nullptr;
+    if (component == log_.load()) log_.store(nullptr);
 }
 
 // --- listeners
@@ -113,6 +240,9 @@ TkwBaseIO::TkwBaseIO(TComponent* owner)
 }
 
 TkwBaseIO::~TkwBaseIO() {
+    // Before any wait that serves messages: a key typed meanwhile would reach a port
+    // whose class is gone.
+    SetTerminal(nullptr);
     // A port class closes itself first; a reader thread that ended on its own
     // after a read failure is reclaimed here.
     WaitForReader();
@@ -125,7 +255,7 @@ HANDLE TkwBaseIO::OpenHandle() { return INVALID_HANDLE_VALUE; }
 
 void TkwBaseIO::ReleaseHandle(HANDLE handle) { TUniqueFile closing(handle); }
 
-bool TkwBaseIO::HasReceivers() const { return Terminal || OnAfterReceive || dataProcessor_; }
+bool TkwBaseIO::HasReceivers() const { return Terminal() || OnAfterReceive || DataProcessor(); }
 
 void TkwBaseIO::Open() {
     // The reader of the last open period may still be closing the port after a failed
@@ -194,7 +324,7 @@ void TkwBaseIO::WaitForReader() {
 void TkwBaseIO::ThreadExecute(TkwThreadIO* /*thread*/) {}
 
 void TkwBaseIO::FatalError(uint32_t code, uint32_t param, const std::string& text) {
-    if (log_) log_->AddFmt(0, "Fatal Error: %u, %u, %s", code, param, text.c_str());
+    if (TkwCustomLogFile* log = Log()) log->AddFmt(0, "Fatal Error: %u, %u, %s", code, param, text.c_str());
     if (!Loading()) throw Exception(text);
 }
 
@@ -202,8 +332,8 @@ void TkwBaseIO::Notify(int event) { NotifyList->NotifyAll(this, event); }
 
 void TkwBaseIO::DoReceive(const void* buffer, uint32_t count) {
     TReceiveFlags flags = 0;
-    if (dataProcessor_) dataProcessor_->DoDataReceive(buffer, count, flags);
-    if (Terminal && !(flags & rfSkipTerminal)) TerminalWrite(buffer, count);
+    if (TkwCustomDataProcessor* processor = DataProcessor()) processor->DoDataReceive(buffer, count, flags);
+    if (Terminal() && !(flags & rfSkipTerminal)) TerminalWrite(buffer, count);
     if (OnAfterReceive) OnAfterReceive(this, static_cast<const uint8_t*>(buffer), count);
 }
 
@@ -238,28 +368,6 @@ void TkwBaseIO::DeviceListClear() {
     DeviceList.clear();
 }
 
-void TkwBaseIO::TerminalWrite(const void* buffer, uint32_t count) {
-    HWND terminal = TerminalHandle;
-    if (!terminal) return;
-    InTerminalWrite = true;
-    const auto* bytes = static_cast<const char*>(buffer);
-    if (count == 1) {
-        SendMessageA(terminal, WM_CHAR, static_cast<unsigned char>(bytes[0]), 1);
-    } else {
-        // Text in pieces separated by zero bytes, each inserted at the caret.
-        for (uint32_t start = 0; start < count;) {
-            uint32_t end = start;
-            while (end < count && bytes[end] != 0) ++end;
-            if (end > start) {
-                const std::string piece(bytes + start, end - start);
-                SendMessageA(terminal, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(piece.c_str()));
-            }
-            start = end + 1;
-        }
-    }
-    InTerminalWrite = false;
-}
-
 void TkwBaseIO::DeviceListRefresh() { Notify(NotifyDeviceChanged); }
 
 void TkwBaseIO::AddNotify(const TPortNotifyEvent& listener) {
@@ -290,17 +398,19 @@ bool TkwBaseIO::HandleDeviceChange(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void TkwBaseIO::WriteLog(int level, const std::string& text) {
-    if (log_) log_->Add(level, LogPrefix + text);
+    TkwCustomLogFile* log = Log();
+    if (log && log->Accepts(level)) log->Add(level, LogPrefix + text);
 }
 
 void TkwBaseIO::WriteLogFmt(int level, const char* fmt, ...) {
-    if (!log_) return;
+    TkwCustomLogFile* log = Log();
+    if (!log || !log->Accepts(level)) return;
     // The prefix becomes part of the format text.
     const std::string format = LogPrefix + fmt;
     va_list args;
     va_start(args, fmt);
     try {
-        log_->AddFmtV(level, format.c_str(), args);
+        log->AddFmtV(level, format.c_str(), args);
     } catch (...) {
         va_end(args);
         throw;
@@ -333,13 +443,14 @@ void TkwBaseIO::SetActive(bool value) {
 }
 
 void TkwBaseIO::SetLog(TkwCustomLogFile* log) {
-    log_ = log;
+    log_.store(log);
     if (log) log->FreeNotification(this);
 }
 
 void TkwBaseIO::SetDataProcessor(TkwCustomDataProcessor* processor) {
-    if (!processor && dataProcessor_) dataProcessor_->SetPort(nullptr);
-    dataProcessor_ = processor;
+    TkwCustomDataProcessor* attached = DataProcessor();
+    if (!processor && attached) attached->SetPort(nullptr);
+    dataProcessor_.store(processor);
     if (processor) {
         processor->SetPort(this);
         processor->FreeNotification(this);
@@ -349,6 +460,8 @@ void TkwBaseIO::SetDataProcessor(TkwCustomDataProcessor* processor) {
 void TkwBaseIO::Loaded() {
     TComponent::Loaded();
     try {
+        SetTerminal(Terminal());
+        SetTerminalUsage(TerminalUsage());
         SetActive(StreamedActive);
     } catch (...) {
         ShowLoadError();
@@ -359,6 +472,6 @@ void TkwBaseIO::Notification(TComponent* component, TOperation operation) {
     TComponent::Notification(component, operation);
     if (operation != TOperation::opRemove) return;
     // A dying processor unbinds itself in its own destructor; here only the reference goes.
-    if (component == dataProcessor_) dataProcessor_ = nullptr;
-    if (component == log_) log_ = nullptr;
+    if (component == DataProcessor()) dataProcessor_.store(nullptr);
+    if (component == Log()) log_.store(nullptr);
 }

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "iocore/kwtimer.h"
 #include "rtl/component.h"
 #include "rtl/events.h"
 #include "rtl/list.h"
@@ -63,18 +64,62 @@ public:
     // Formats with the runtime's printf rules, then adds.
     void AddFmt(int level, const char* fmt, ...) __attribute__((format(gnu_printf, 3, 4)));
     virtual void AddFmtV(int level, const char* fmt, va_list args);
+    // False for a level the log would drop: senders then neither prefix nor format the line.
+    virtual bool Accepts(int /*level*/) const noexcept { return true; }
 };
 
-// Sees every received block before anything else does. The system attaches none.
+// Offered every outgoing block of a processor: the bytes may be changed in place, and
+// Handled keeps them from the port.
+using TOnDataSend = TEvent<void(TObject* sender, void* data, uint32_t count, bool isText, bool& handled)>;
+
+// Sits between a port and the application: sees every received block before anything
+// else does, and sends through the port. Processors can be chained. The system attaches
+// none.
 class TkwCustomDataProcessor : public TComponent {
 public:
-    using TComponent::TComponent;
+    explicit TkwCustomDataProcessor(TComponent* owner);
+    ~TkwCustomDataProcessor() override;
+
+    // Its listener at the port.
+    virtual void PortNotify(TObject* sender, int event);
+    virtual void MediumClosed();
+    virtual void MediumOpened();
+    virtual void SetNextProcessor(TkwCustomDataProcessor* processor);
+    virtual void SetPort(TkwBaseIO* port);
+    // Both discard every error: the caller learns nothing.
+    virtual void DoDataSend(void* buffer, uint32_t count);
+    virtual void DoStringSend(std::string s);
+    // The timeout's tick: stops it (one tick per arming), then CheckState.
+    virtual void DoTimeout();
+    // Stops the timeout and, unless milliseconds is 0, arms it once with that interval.
+    virtual void SetTimeout(uint32_t milliseconds);
+    // Logs (when a log is attached) and raises Text, also while loading.
+    virtual void FatalError(uint32_t code, uint32_t param, const std::string& text);
     // On the reader thread. The base passes the block on down the chain.
     virtual void DoDataReceive(const void* buffer, uint32_t count, TReceiveFlags& flags);
-    virtual void SetPort(TkwBaseIO* port) { Port = port; }
+    void DataReceive(const void* buffer, uint32_t count);
+    virtual void CheckState(bool& flag);
+
+    void WriteLog(int level, const std::string& text);
+    void WriteLogFmt(int level, const char* fmt, ...) __attribute__((format(gnu_printf, 3, 4)));
+
+    TkwCustomLogFile* Log() const noexcept { return log_.load(); }
+    void SetLog(TkwCustomLogFile* log);
 
     TkwBaseIO* Port = nullptr;
     TkwCustomDataProcessor* NextProcessor = nullptr;
+    TOnDataSend OnDataSend;
+    std::unique_ptr<TkwTimer> Timer;
+    std::string LogPrefix;
+
+protected:
+    void Notification(TComponent* component, TOperation operation) override;
+
+private:
+    void TimerTick(TObject* sender);
+    TPortNotifyEvent Listener() { return TPortNotifyEvent::Bind<&TkwCustomDataProcessor::PortNotify>(this); }
+
+    std::atomic<TkwCustomLogFile*> log_{nullptr};
 };
 
 // The registered listeners of a port, each entry a cell of its own.
@@ -166,10 +211,16 @@ public:
     bool Active() const;
     void SetActive(bool value);
     int DeviceIndex() const { return GetDeviceIndex(); }
-    TkwCustomLogFile* Log() const { return log_; }
+    TkwCustomLogFile* Log() const { return log_.load(); }
     void SetLog(TkwCustomLogFile* log);
-    TkwCustomDataProcessor* DataProcessor() const { return dataProcessor_; }
+    TkwCustomDataProcessor* DataProcessor() const { return dataProcessor_.load(); }
     void SetDataProcessor(TkwCustomDataProcessor* processor);
+    HWND Terminal() const noexcept { return terminal_.load(); }
+    // Hooks the edit control, whose messages then pass through the port first, and gives
+    // the one hooked before back its own handler. Null unhooks. On the control's thread.
+    void SetTerminal(HWND edit);
+    TTerminalUsage TerminalUsage() const noexcept { return terminalUsage_; }
+    void SetTerminalUsage(TTerminalUsage usage);
 
     void Loaded() override;
 
@@ -183,9 +234,9 @@ public:
 
     std::unique_ptr<TkwNotifyList> NotifyList;
     TDeviceNames DeviceList;
-    HWND TerminalHandle = nullptr;
-    TTerminalUsage TerminalUsage = tuNone;
-    HWND Terminal = nullptr;
+    // The terminal's window while received data is to be shown there, else null.
+    std::atomic<HWND> TerminalHandle{nullptr};
+    // A key typed in the terminal and sent to the device reaches the terminal too.
     bool TerminalEcho = false;
     std::atomic<bool> InTerminalWrite{false};
     bool StreamedActive = false;
@@ -223,12 +274,21 @@ protected:
 
 private:
     friend class TkwThreadIO;
+    friend struct TTerminalHook;
+
+    // From the terminal's hook, on its thread: true when the message is consumed.
+    bool TerminalMessage(UINT msg, WPARAM wParam);
+    // The hooked control is being destroyed.
+    void TerminalDestroyed() noexcept;
 
     std::atomic<HANDLE> handle_{INVALID_HANDLE_VALUE};
     std::unique_ptr<TkwThreadIO> thread_;
     std::atomic<DWORD> readerThreadId_{0};
-    TkwCustomLogFile* log_ = nullptr;
-    TkwCustomDataProcessor* dataProcessor_ = nullptr;
+    // Read by the reader thread at every block.
+    std::atomic<TkwCustomLogFile*> log_{nullptr};
+    std::atomic<TkwCustomDataProcessor*> dataProcessor_{nullptr};
+    std::atomic<HWND> terminal_{nullptr};
+    TTerminalUsage terminalUsage_ = tuNone;
     TUniqueEvent readEvent_;
     TUniqueEvent writeEvent_;
     TUniqueEvent sendEvent_;

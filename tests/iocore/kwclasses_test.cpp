@@ -11,6 +11,7 @@
 
 #include "rtl/exception.h"
 #include "tests/iocore/test_port.h"
+#include "tests/iocore/test_support.h"
 
 namespace {
 struct TEventLog {
@@ -24,13 +25,6 @@ struct TEventLog {
     }
 };
 
-class TRecordingLog : public TkwCustomLogFile {
-public:
-    TRecordingLog() : TkwCustomLogFile(nullptr) {}
-    void Add(int level, const std::string& text) override { lines.push_back(std::to_string(level) + ":" + text); }
-    std::vector<std::string> lines;
-};
-
 // --- open and close
 
 TEST(TkwBaseIO, StartsClosedWithItsDefaults) {
@@ -39,7 +33,7 @@ TEST(TkwBaseIO, StartsClosedWithItsDefaults) {
     EXPECT_EQ(port.Handle(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(port.LogPrefix, "TkwBaseIO");
     EXPECT_TRUE(port.OwnsDevices);
-    EXPECT_EQ(port.TerminalUsage, tuNone);
+    EXPECT_EQ(port.TerminalUsage(), tuNone);
     EXPECT_NE(port.ReadOverlapped.hEvent, nullptr);
     EXPECT_NE(port.WriteOverlapped.hEvent, nullptr);
     EXPECT_NE(port.SendOverlapped.hEvent, nullptr);
@@ -218,8 +212,8 @@ TEST(TkwBaseIO, TerminalShowsReceivedTextUnlessTheProcessorSkipsIt) {
                                        GetModuleHandleA(nullptr), nullptr));
     ASSERT_TRUE(edit);
     TTestPort port;
-    port.Terminal = edit.get();
-    port.TerminalHandle = edit.get();
+    port.SetTerminal(edit.get());
+    port.SetTerminalUsage(tuReceive);
     port.DoReceive("ab\0\0cd", 6);
     port.DoReceive("A", 1);
     char text[32] = {};
@@ -233,6 +227,7 @@ TEST(TkwBaseIO, TerminalShowsReceivedTextUnlessTheProcessorSkipsIt) {
     GetWindowTextA(edit.get(), text, sizeof text);
     EXPECT_STREQ(text, "abcdA");
     port.SetDataProcessor(nullptr);
+    port.SetTerminal(nullptr);
 }
 
 // --- errors and log

@@ -38,9 +38,13 @@ public:
             AddDevice(d);
         }
     }
-    void SendChar(char) override {}
-    void SendString(const std::string&) override {}
-    bool SendBuffer(const void*, int) override { return IsOpen(); }
+    // What reached the device, each send in brackets: "[x]".
+    void SendChar(char c) override { sent += "[" + std::string(1, c) + "]"; }
+    void SendString(const std::string& s) override { sent += "[" + s + "]"; }
+    bool SendBuffer(const void* buffer, int count) override {
+        sent += "[" + std::string(static_cast<const char*>(buffer), static_cast<size_t>(count)) + "]";
+        return IsOpen();
+    }
 
     void Close() override {
         // Wake the reader before the base waits for it.
@@ -76,6 +80,7 @@ public:
     bool WaitUntilReading() { return WaitForSingleObject(readerBlocked_.get(), 5000) == WAIT_OBJECT_0; }
 
     std::vector<uint8_t> block{1, 2, 3};
+    std::string sent;
     bool withThread = true;
     bool openFails = false;
     bool raiseOnOpen = false;
