@@ -3,14 +3,69 @@
 #include <algorithm>
 #include <memory>
 
+#include "engine/hidprocessor.h"
 #include "hid/kwhidw32.h"
 #include "hid/kwwin32di_enum.h"
+#include "iocore/kwlogfile.h"
+#include "rtl/files.h"
+#include "rtl/shellfolders.h"
+#include "rtl/win32/module.h"
 #include "util/kwwin32.h"
 
 GUID HidClassGuid{};
 
+namespace {
+// The log the user turned on (UserLogLevel), shared by the engine's ports: opened for the
+// first of them, closed with the last on the thread that frees it, never while the
+// library unloads. It goes beside the settings file, named after the plug-in's own file.
+std::shared_ptr<TkwFileLog> EngineLog() noexcept {
+    try {
+        // Never destroyed: the library's finalisation has no business with it.
+        static auto* shared = new std::weak_ptr<TkwFileLog>;
+        if (std::shared_ptr<TkwFileLog> log = shared->lock()) return log;
+        const int level = UserLogLevel();
+        if (level < 0) return nullptr;
+        char module[MAX_PATH];
+        const DWORD length = GetModuleFileNameA(ThisModule(), module, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return nullptr;
+        std::string name(module, length);
+        name.erase(0, name.find_last_of("\\/:") + 1);
+        name = name.substr(0, name.rfind('.')) + ".log";
+        const std::string folder = SpecialFolderPath(CSIDL_LOCAL_APPDATA_ID) + SettingsFolderName;
+        ForceDirectories(folder);
+        auto log = std::make_shared<TkwFileLog>(nullptr);
+        log->MaxLevel = level;
+        if (!log->Open(folder + "\\" + name)) return nullptr;
+        log->AddFmt(1, "log opened: %s %s, process %lu, level %d", module, GetVersionText(module).c_str(),
+                    static_cast<unsigned long>(GetCurrentProcessId()), level);
+        *shared = log;
+        return log;
+    } catch (...) {
+        // Without its log the port works all the same.
+        return nullptr;
+    }
+}
+
+// A port of the engine: carries the user's log when it is on.
+class TkwEngineHid final : public TkwHid {
+public:
+    TkwEngineHid() : TkwHid(nullptr), log_(EngineLog()) {
+        if (log_) SetLog(log_.get());
+    }
+    ~TkwEngineHid() override {
+        // Here, not in the base: the lines of the close still reach the log, and the
+        // reader is gone before the log may go.
+        if (IsOpen()) Close();
+        WaitForReader();
+    }
+
+private:
+    std::shared_ptr<TkwFileLog> log_;
+};
+}  // namespace
+
 void UseHidPortsForEngine() {
-    SetHidPortFactory([] { return std::unique_ptr<IHidPort>(std::make_unique<TkwHid>(nullptr)); });
+    SetHidPortFactory([] { return std::unique_ptr<IHidPort>(std::make_unique<TkwEngineHid>()); });
 }
 
 // --- the HID port

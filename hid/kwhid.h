@@ -82,5 +82,6 @@ private:
     std::vector<uint8_t> sendBuffer_;  // the bytes of the write SendBuffer left running
 };
 
-// Makes TkwHid the port of the engine's device handlers and of its device counter.
+// Makes TkwHid the port of the engine's device handlers and of its device counter. While
+// the user has the log turned on (UserLogLevel), those ports write their lines to it.
 void UseHidPortsForEngine();
