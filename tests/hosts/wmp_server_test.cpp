@@ -772,6 +772,25 @@ TEST_F(WmpServer, ReleasingTheObjectLeavesTheEngineRunningUntilDllCanUnloadNowRe
     EXPECT_EQ(ProcessThreadCount(), threadsBefore);
 }
 
+TEST_F(WmpServer, DllCanUnloadNowOnAnotherThreadLeavesTheEngineToItsOwnThread) {
+    const int remote = AddRemote();
+    LearnPlayPause();
+    {
+        TComPtr<IWMPPluginUI> plugin;
+        ASSERT_EQ(server.CreatePlugin(plugin), S_OK);
+        ASSERT_EQ(plugin->SetCore(core.Interface()), S_OK);
+        ASSERT_TRUE(EngineHasOpened(remote));
+    }
+    // Its timers and windows belong to the thread that made it: no other may free them.
+    HRESULT elsewhere = E_FAIL;
+    std::thread([&] { elsewhere = server.CanUnloadNow(); }).join();
+    EXPECT_EQ(elsewhere, S_FALSE);
+    EXPECT_EQ(KwFake_OpenHandleCount(remote), 1);
+    EXPECT_EQ(core.Refs(), 1u);
+    EXPECT_EQ(server.CanUnloadNow(), S_OK);
+    EXPECT_EQ(KwFake_OpenHandleCount(remote), 0);
+}
+
 // --- registration
 
 // The class keys as registration writes them, read back.
