@@ -125,6 +125,19 @@ TEST_F(EngineLog, MilestonesOnlyLeaveTheReportsOut) {
     EXPECT_EQ(Count(" 2 "), 0u);
 }
 
+TEST_F(EngineLog, APortFreedWhileOpenStillLogsItsClose) {
+    Switch(2);
+    std::unique_ptr<IHidPort> port = CreateHidPort();
+    port->DeviceListRefresh();
+    port->SetDeviceIndex(0);
+    port->SetActive(true);
+    ASSERT_TRUE(KwFake_WaitOpenHandles(device, 1, 5000));
+    port.reset();
+    EXPECT_EQ(Count("1 kwHID: close device."), 1u);
+    EXPECT_EQ(Count("2 kwHID: ... exit monitoring thread."), 1u);
+    EXPECT_TRUE(FileClosed());
+}
+
 TEST_F(EngineLog, PortsShareOneLogWhileAnyLives) {
     Switch(2);
     std::unique_ptr<IHidPort> first = CreateHidPort();
