@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "engine/kwcrc.h"
+#include "rtl/win32/module.h"
 
 void (*TfmHidAction::OpenSeam)(TkwHid& port) = nullptr;
 
@@ -59,10 +60,8 @@ void TfmHidAction::FormShow() {
 }
 
 void TfmHidAction::OpenPorts() {
-    // The busy clip of the shell, where it has one; without it the control stays empty.
-    if (const HMODULE shell = ::GetModuleHandleA("shell32.dll"))
-        if (Animate1.Send(ACM_OPENA, reinterpret_cast<WPARAM>(shell), reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(150))))
-            Animate1.Send(ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
+    if (Animate1.Send(ACM_OPENA, reinterpret_cast<WPARAM>(ThisModule()), reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(IDR_BUSY))))
+        Animate1.Send(ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
     int i = FDeviceIndex == -1 ? 0 : FDeviceIndex;
     for (;;) {
         auto port = std::make_unique<TkwHid>(nullptr);

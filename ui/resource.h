@@ -2,6 +2,7 @@
 // Ids of the dialogs' templates and controls (shared by the .rc and the code).
 #define IDD_HIDACTION 1201
 #define IDD_ACTIONEDIT 1202
+#define IDR_BUSY 1210
 
 // fmHidAction
 #define IDC_HA_MESSAGE 101
