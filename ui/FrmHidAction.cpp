@@ -10,6 +10,7 @@
 #include "rtl/win32/module.h"
 
 void (*TfmHidAction::OpenSeam)(TkwHid& port) = nullptr;
+void (*TfmHidAction::ClaimSeam)(TObject* port) = nullptr;
 
 TfmHidAction::TfmHidAction(TComponent* owner)
     : TForm(owner, IDD_HIDACTION), scheduler_(TUiScheduler::Current()) {
@@ -129,6 +130,7 @@ void TfmHidAction::kwHid1AfterReceive(TObject* com, const uint8_t* buffer, uint3
             pos = tail_.load(std::memory_order_relaxed);
         }
     }
+    if (const auto seam = ClaimSeam) seam(com);
     const uint32_t count = std::min(received, slotBytes_);
     std::memcpy(&bytes_[static_cast<size_t>(pos % RingSlots) * slotBytes_], buffer, count);
     slot->port = static_cast<int32_t>(static_cast<TComponent*>(static_cast<TkwHid*>(com))->Tag());

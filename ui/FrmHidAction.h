@@ -46,8 +46,11 @@ public:
     void timerProgressTimer(TObject* sender);
     void timerTimeoutTimer(TObject* sender);
 
-    // Test seam, null in the plug-ins: runs just before each port opens.
+    // Test seams, null in the plug-ins; set them before the run, clear them after it.
+    // Runs just before each port opens.
     static void (*OpenSeam)(TkwHid& port);
+    // Runs on a reading thread between taking a slot of the ring and publishing it.
+    static void (*ClaimSeam)(TObject* port);
 
     // Reports the ring had no room for (the UI thread fell that far behind).
     uint32_t DroppedReports() const noexcept { return dropped_.load(); }

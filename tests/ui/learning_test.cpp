@@ -3,6 +3,8 @@
 
 #include <commctrl.h>
 
+#include <atomic>
+
 #include "tests/ui/ui_fixture.h"
 #include "ui/FrmHidAction.h"
 
@@ -15,6 +17,7 @@ class LearningTest : public UiTest {
 protected:
     void TearDown() override {
         TfmHidAction::OpenSeam = nullptr;
+        TfmHidAction::ClaimSeam = nullptr;
         UiTest::TearDown();
     }
     // Runs a learning dialog for code on device (-1: every device); script runs once it shows.
@@ -232,4 +235,47 @@ TEST_F(LearningTest, DetectionWithoutDevicesOpensNothingAndCancelsAfterTenSecond
         clock->Advance(1);
     });
     EXPECT_EQ(result, mrCancel);
+}
+
+// Two reading threads at once: the first to take a slot of the ring is held before it
+// publishes its report while the second publishes and posts. The UI thread must wait for
+// the first, then fold both in the order their slots were taken.
+TEST_F(LearningTest, ReportsOfTwoPortsAreFoldedInArrivalOrderWhenTheLaterOnePublishesFirst) {
+    const int a = AddDevice(L"Remote A");
+    const int b = AddDevice(L"Remote B");
+    static HANDLE claimed, release;
+    static std::atomic<TObject*> held;
+    TUniqueEvent claimedEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    TUniqueEvent releaseEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    claimed = claimedEvent.get();
+    release = releaseEvent.get();
+    held = nullptr;
+    TfmHidAction learn(nullptr);
+    TfmHidAction::ClaimSeam = [](TObject* port) {
+        // Only the first report is held.
+        if (held.load() || WaitForSingleObject(claimed, 0) == WAIT_OBJECT_0) return;
+        held = port;
+        SetEvent(claimed);
+        WaitForSingleObject(release, INFINITE);
+    };
+    uint32_t beforeRelease = 0;
+    bool quietBeforeRelease = true;
+    const int result = Learn(learn, 1, -1, [&](TfmHidAction& f) {
+        const uint8_t first = 0xA1;
+        ASSERT_GE(KwFake_SendReport(a, &first, 1), 1);
+        ASSERT_EQ(WaitForSingleObject(claimed, 10000), WAIT_OBJECT_0);
+        Press(b, {0xB2});  // published and posted while the first is held
+        beforeRelease = f.FAction->PressSignature;
+        quietBeforeRelease = !f.timerTimeout->Enabled();
+        SetEvent(release);
+        for (int i = 0; i < 10000 && !clock->HasPosted(); ++i) Sleep(1);
+        clock->RunPending();
+        clock->Advance(500);
+    });
+    TfmHidAction::ClaimSeam = nullptr;
+    EXPECT_EQ(beforeRelease, SignatureNone);
+    EXPECT_TRUE(quietBeforeRelease);
+    EXPECT_EQ(result, mrOk);
+    EXPECT_EQ(learn.FAction->PressSignature, SignatureOf({{0xA1}, {0xB2}}));
+    EXPECT_EQ(learn.FAction->DeviceIndex, 1);
 }
