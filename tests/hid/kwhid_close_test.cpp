@@ -221,17 +221,21 @@ TEST_F(HidPortClose, AReadStartedAfterTheStopRequestFindsItsHandleAndEnds) {
 // for the read to end, without a time limit, before the buffer and the record go.
 TEST_F(HidPortClose, CloseWaitsForThePendingReadToEndHoweverLongItTakes) {
     THeldCancellations held;
-    TSeamGate waits(TkwIoPoint::CloserWaits, false);
+    // The reader must be past its stop test, on its way into the read, before the close
+    // comes: a reader that has not started yet would leave without any read.
+    TSeamGate reading(TkwIoPoint::BeforeRead, false);
     Open();
-    TUniqueEvent closed = ManualEvent();
+    ASSERT_TRUE(reading.WaitHeld());
+    TUniqueEvent closing = ManualEvent(), closed = ManualEvent();
     std::atomic<bool> returnedEarly{false}, exitedEarly{false};
     std::thread other([&] {
-        waits.WaitHeld();
+        WaitForSingleObject(closing.get(), INFINITE);
         // Longer than any give-up a close might have had.
         returnedEarly = Signalled(closed, 6000);
         exitedEarly = log.Has(ExitLine);
         SendReport();  // the read ends now
     });
+    SetEvent(closing.get());
     Port().SetActive(false);
     SetEvent(closed.get());
     other.join();
