@@ -67,8 +67,11 @@ void TThreadHandle::WaitFor() const noexcept {
     HANDLE h = state_->thread.get();
     // Serve messages sent to this thread's windows meanwhile: the thread we wait
     // for may be blocked in a SendMessage to one of them.
+    // MWMO_INPUTAVAILABLE: a message already in the queue wakes the wait too, also one
+    // whose arrival the thread has seen before (GetQueueStatus, PeekMessage), which a
+    // plain wait takes for old news and sleeps through.
     for (;;) {
-        const DWORD r = MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_SENDMESSAGE);
+        const DWORD r = MsgWaitForMultipleObjectsEx(1, &h, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
         if (r != WAIT_OBJECT_0 + 1) return;
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
