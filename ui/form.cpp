@@ -171,13 +171,13 @@ INT_PTR TForm::Message(UINT msg, WPARAM wParam, LPARAM lParam) {
             const HFONT base = reinterpret_cast<HFONT>(::SendMessageA(handle_, WM_GETFONT, 0, 0));
             LOGFONTA lf{};
             if (base) ::GetObjectA(base, sizeof(lf), &lf);
-            for (auto& [id, spec] : fonts_) {
+            for (auto& [id, face] : fonts_) {
                 LOGFONTA f = lf;
-                if (spec.pixels) f.lfHeight = -spec.pixels;
-                f.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
-                spec.font.reset(::CreateFontIndirectA(&f));
+                if (face.pixels) f.lfHeight = -face.pixels;
+                f.lfWeight = face.bold ? FW_BOLD : FW_NORMAL;
+                face.font.reset(::CreateFontIndirectA(&f));
                 if (const HWND h = ::GetDlgItem(handle_, id))
-                    ::SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(spec.font.get()), FALSE);
+                    ::SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(face.font.get()), FALSE);
             }
             if (captionSet_) ::SetWindowTextA(handle_, caption_.c_str());
             Center();
