@@ -10,6 +10,7 @@
 #include "rtl/events.h"
 #include "rtl/object.h"
 #include "rtl/win32/handle.h"
+#include "rtl/win32/messagewindow.h"
 
 class TkwTimer : public TObject {
 public:
@@ -32,6 +33,7 @@ public:
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    static TMessageWindowClass& WindowClass();
 
     TUniqueWindow window_;
     TNotifyEvent onTimer_;

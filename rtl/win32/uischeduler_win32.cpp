@@ -11,54 +11,19 @@
 #include "rtl/timer.h"
 #include "rtl/uischeduler.h"
 #include "rtl/win32/handle.h"
+#include "rtl/win32/messagewindow.h"
 #include "rtl/win32/module.h"
 
 namespace {
 constexpr UINT WM_RUNPOSTED = WM_APP + 0x4B57;
 
-// The class is registered while any scheduler window of this module exists, so
-// that a library unload leaves no class behind that points into it.
-// Never destroyed: the last scheduler may go while the library unloads.
-std::mutex& ClassLock() {
-    static auto* lock = new std::mutex;
-    return *lock;
-}
-int classUsers = 0;
-
-const char* ClassName() {
-    static const std::string* name =
-        new std::string(Format("ClickwellUiThread_%p", static_cast<void*>(ThisModule())));
-    return name->c_str();
-}
-
 class TWin32Scheduler final : public TUiScheduler {
 public:
-    TWin32Scheduler() {
-        {
-            std::lock_guard<std::mutex> guard(ClassLock());
-            if (classUsers == 0) {
-                WNDCLASSEXA wc{};
-                wc.cbSize = sizeof wc;
-                wc.lpfnWndProc = &WindowProc;
-                wc.hInstance = ThisModule();
-                wc.lpszClassName = ClassName();
-                if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-                    throw Exception(Format("Cannot register the UI window class: %s",
-                                           SystemErrorText(GetLastError()).c_str()));
-            }
-            ++classUsers;
-        }
-        window_.reset(CreateWindowExA(0, ClassName(), "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(), this));
-        if (!window_) {
-            const DWORD error = GetLastError();
-            ReleaseClass();
-            throw Exception(Format("Cannot create the UI window: %s", SystemErrorText(error).c_str()));
-        }
-    }
+    TWin32Scheduler() { window_.reset(WindowClass().Create(this)); }
 
     ~TWin32Scheduler() override {
         window_.reset();
-        ReleaseClass();
+        WindowClass().Release();
     }
 
     void StartTimer(TTimer& timer, uint32_t interval) override {
@@ -110,9 +75,9 @@ private:
         Expire(*timer);
     }
 
-    static void ReleaseClass() noexcept {
-        std::lock_guard<std::mutex> guard(ClassLock());
-        if (--classUsers == 0) UnregisterClassA(ClassName(), ThisModule());
+    static TMessageWindowClass& WindowClass() {
+        static auto* windowClass = new TMessageWindowClass("ClickwellUiThread", &WindowProc, "UI window");
+        return *windowClass;
     }
 
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
