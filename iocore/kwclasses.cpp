@@ -21,6 +21,19 @@ void TkwCustomLogFile::AddFmt(int level, const char* fmt, ...) {
 
 void TkwCustomLogFile::AddFmtV(int level, const char* fmt, va_list args) { Add(level, FormatV(fmt, args)); }
 
+namespace {
+// What ports and processors hand their log: their prefix, then the line, unless the log
+// drops the level; then nothing is prefixed or formatted.
+void LogLine(TkwCustomLogFile* log, int level, const std::string& prefix, const std::string& text) {
+    if (log && log->Accepts(level)) log->Add(level, prefix + text);
+}
+
+void LogLineV(TkwCustomLogFile* log, int level, const std::string& prefix, const char* fmt, va_list args) {
+    // The prefix becomes part of the format text.
+    if (log && log->Accepts(level)) log->AddFmtV(level, (prefix + fmt).c_str(), args);
+}
+}  // namespace
+
 TkwCustomDataProcessor::TkwCustomDataProcessor(TComponent* owner)
     : TComponent(owner), Timer(std::make_unique<TkwTimer>()) {
     Timer->SetEnabled(false);
@@ -119,18 +132,14 @@ void TkwCustomDataProcessor::DataReceive(const void* buffer, uint32_t count) {
 void TkwCustomDataProcessor::CheckState(bool& /*flag*/) {}
 
 void TkwCustomDataProcessor::WriteLog(int level, const std::string& text) {
-    TkwCustomLogFile* log = log_.load();
-    if (log && log->Accepts(level)) log->Add(level, LogPrefix + text);
+    LogLine(log_.load(), level, LogPrefix, text);
 }
 
 void TkwCustomDataProcessor::WriteLogFmt(int level, const char* fmt, ...) {
-    TkwCustomLogFile* log = log_.load();
-    if (!log || !log->Accepts(level)) return;
-    const std::string format = LogPrefix + fmt;
     va_list args;
     va_start(args, fmt);
     try {
-        log->AddFmtV(level, format.c_str(), args);
+        LogLineV(log_.load(), level, LogPrefix, fmt, args);
     } catch (...) {
         va_end(args);
         throw;
@@ -397,20 +406,13 @@ bool TkwBaseIO::HandleDeviceChange(UINT message, WPARAM wParam, LPARAM lParam) {
     return handled;
 }
 
-void TkwBaseIO::WriteLog(int level, const std::string& text) {
-    TkwCustomLogFile* log = Log();
-    if (log && log->Accepts(level)) log->Add(level, LogPrefix + text);
-}
+void TkwBaseIO::WriteLog(int level, const std::string& text) { LogLine(Log(), level, LogPrefix, text); }
 
 void TkwBaseIO::WriteLogFmt(int level, const char* fmt, ...) {
-    TkwCustomLogFile* log = Log();
-    if (!log || !log->Accepts(level)) return;
-    // The prefix becomes part of the format text.
-    const std::string format = LogPrefix + fmt;
     va_list args;
     va_start(args, fmt);
     try {
-        log->AddFmtV(level, format.c_str(), args);
+        LogLineV(Log(), level, LogPrefix, fmt, args);
     } catch (...) {
         va_end(args);
         throw;
