@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 
 #include "engine/kwcrc.h"
@@ -68,14 +67,14 @@ void TfmHidAction::OpenPorts() {
         auto port = std::make_unique<TkwHid>(nullptr);
         port->DeviceListRefresh();
         if (i >= port->TkwBaseIO::DeviceCount()) return;
-        if (!slots_) {
+        if (!ring_.Prepared()) {
             // Every report of a device has its input report length; the ring's slots
             // take the longest of all present devices.
             uint32_t longest = 1;
             for (int k = 0; k < port->TkwBaseIO::DeviceCount(); ++k)
                 if (const auto* record = dynamic_cast<const TkwHidDevice*>(port->Devices(k)))
                     longest = std::max<uint32_t>(longest, record->Caps.InputReportByteLength);
-            PrepareRing(longest);
+            ring_.Prepare(longest, RingSlots);
         }
         port->SetDeviceIndex(i);
         port->SetTag(FDeviceIndex == -1 ? static_cast<intptr_t>(FPorts.size()) : FDeviceIndex);
@@ -103,53 +102,15 @@ void TfmHidAction::ClosePorts() {
     Animate1.Send(ACM_STOP);
 }
 
-void TfmHidAction::PrepareRing(uint32_t slotBytes) {
-    slotBytes_ = slotBytes;
-    slots_ = std::make_unique<TSlot[]>(RingSlots);
-    for (uint32_t k = 0; k < RingSlots; ++k) slots_[k].sequence.store(k, std::memory_order_relaxed);
-    bytes_.assign(static_cast<size_t>(RingSlots) * slotBytes_, 0);
-    tail_.store(0);
-    head_ = 0;
-}
-
 void TfmHidAction::kwHid1AfterReceive(TObject* com, const uint8_t* buffer, uint32_t received) noexcept {
-    // A bounded queue for many writers: a writer claims the slot at the tail whose
-    // sequence says it is free, fills it and publishes it by its sequence.
-    uint32_t pos = tail_.load(std::memory_order_relaxed);
-    TSlot* slot = nullptr;
-    for (;;) {
-        slot = &slots_[pos % RingSlots];
-        const uint32_t seq = slot->sequence.load(std::memory_order_acquire);
-        const auto diff = static_cast<int32_t>(seq - pos);
-        if (diff == 0) {
-            if (tail_.compare_exchange_weak(pos, pos + 1, std::memory_order_relaxed)) break;
-        } else if (diff < 0) {
-            dropped_.fetch_add(1);
-            return;  // full
-        } else {
-            pos = tail_.load(std::memory_order_relaxed);
-        }
-    }
-    if (const auto seam = ClaimSeam) seam(com);
-    const uint32_t count = std::min(received, slotBytes_);
-    std::memcpy(&bytes_[static_cast<size_t>(pos % RingSlots) * slotBytes_], buffer, count);
-    slot->port = static_cast<int32_t>(static_cast<TComponent*>(static_cast<TkwHid*>(com))->Tag());
-    slot->count = count;
-    slot->sequence.store(pos + 1, std::memory_order_release);
-    scheduler_->Post(drain_);
+    const auto port = static_cast<int32_t>(static_cast<TComponent*>(static_cast<TkwHid*>(com))->Tag());
+    if (ring_.Push(port, buffer, received, ClaimSeam, com)) scheduler_->Post(drain_);
 }
 
 void TfmHidAction::DrainReports() {
-    if (!slots_) return;
-    for (;;) {
-        TSlot& slot = slots_[head_ % RingSlots];
-        // Not yet published: its writer posts again when it has.
-        if (slot.sequence.load(std::memory_order_acquire) != head_ + 1) return;
-        const uint8_t* data = &bytes_[static_cast<size_t>(head_ % RingSlots) * slotBytes_];
-        if (listening_) ReportArrived(slot.port, data, slot.count);
-        slot.sequence.store(head_ + RingSlots, std::memory_order_release);
-        ++head_;
-    }
+    ring_.Drain([this](int32_t port, const uint8_t* data, uint32_t count) {
+        if (listening_) ReportArrived(port, data, count);
+    });
 }
 
 void TfmHidAction::ReportArrived(int32_t port, const uint8_t* buffer, uint32_t count) {

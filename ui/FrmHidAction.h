@@ -18,6 +18,7 @@
 #include "rtl/timer.h"
 #include "rtl/uischeduler.h"
 #include "ui/form.h"
+#include "ui/reportring.h"
 #include "ui/resource.h"
 
 class TfmHidAction : public TForm {
@@ -53,7 +54,7 @@ public:
     static void (*ClaimSeam)(TObject* port);
 
     // Reports the ring had no room for (the UI thread fell that far behind).
-    uint32_t DroppedReports() const noexcept { return dropped_.load(); }
+    uint32_t DroppedReports() const noexcept { return ring_.Dropped(); }
 
 protected:
     void FormCreate();
@@ -62,11 +63,6 @@ protected:
     void FormDestroy();
 
 private:
-    struct TSlot {
-        std::atomic<uint32_t> sequence{0};
-        int32_t port = -1;
-        uint32_t count = 0;
-    };
     class TDrain : public TUiTask {
     public:
         explicit TDrain(TfmHidAction& owner) : owner_(owner) {}
@@ -78,20 +74,13 @@ private:
 
     void OpenPorts();
     void ClosePorts();
-    // Ring of RingSlots slots of slotBytes_ each, sized before the first port opens.
-    void PrepareRing(uint32_t slotBytes);
     // UI thread: folds what the ring holds, in arrival order.
     void DrainReports();
     void ReportArrived(int32_t port, const uint8_t* buffer, uint32_t count);
     int PortIndex(TObject* com) const noexcept;
 
     std::shared_ptr<TUiScheduler> scheduler_;
-    std::unique_ptr<TSlot[]> slots_;
-    std::vector<uint8_t> bytes_;
-    uint32_t slotBytes_ = 0;
-    std::atomic<uint32_t> tail_{0};
-    uint32_t head_ = 0;  // UI thread
-    std::atomic<uint32_t> dropped_{0};
+    TReportRing ring_;
     bool listening_ = false;  // UI thread: from showing to closing
     TDrain drain_{*this};
 };
