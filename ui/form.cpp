@@ -16,10 +16,7 @@ constexpr UINT WM_KW_SHOWN = WM_APP + 0x4B;
 TForm::TMessageBoxCall TForm::MessageBoxCall = &DefaultMessageBox;
 void (*TForm::ShownSeam)(TForm& form) = nullptr;
 
-HWND TControl::Handle() const noexcept {
-    const HWND dlg = form_.Handle();
-    return dlg ? ::GetDlgItem(dlg, id_) : nullptr;
-}
+HWND TControl::Handle() const noexcept { return form_.Item(id_); }
 
 std::string TControl::Text() const {
     const HWND h = Handle();
@@ -54,6 +51,24 @@ LPARAM TComboBox::Data(int index) const { return Send(CB_GETITEMDATA, static_cas
 TForm::TForm(TComponent* owner, int templateId) : TComponent(owner), templateId_(templateId) {}
 
 TForm::~TForm() = default;
+
+HWND TForm::Item(int id) const noexcept {
+    if (!handle_) return nullptr;
+    if (const HWND h = ::GetDlgItem(handle_, id)) return h;
+    for (const HWND page : pages_)
+        if (const HWND h = ::GetDlgItem(page, id)) return h;
+    return nullptr;
+}
+
+HWND TForm::CreatePage(int templateId) {
+    const HWND page = ::CreateDialogParamA(ThisModule(), MAKEINTRESOURCEA(templateId), handle_, &PageProc,
+                                           reinterpret_cast<LPARAM>(this));
+    if (!page) throw std::runtime_error(SystemErrorText(::GetLastError()));
+    pages_.push_back(page);
+    return page;
+}
+
+bool TForm::Notify(const NMHDR& /*header*/, LRESULT& /*result*/) { return false; }
 
 int TForm::ShowModal() {
     HWND parent = ParentWindow;
@@ -142,6 +157,30 @@ void TForm::Center() {
     ::SetWindowPos(handle_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+INT_PTR CALLBACK TForm::PageProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    TForm* form = nullptr;
+    if (msg == WM_INITDIALOG) {
+        ::SetWindowLongPtrA(wnd, DWLP_USER, lParam);
+        return FALSE;
+    }
+    form = reinterpret_cast<TForm*>(::GetWindowLongPtrA(wnd, DWLP_USER));
+    if (!form) return FALSE;
+    if (msg == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(wnd, DWLP_USER, 0);
+        std::erase(form->pages_, wnd);
+        return FALSE;
+    }
+    INT_PTR r = FALSE;
+    try {
+        bool handled = false;
+        r = form->ControlMessage(wnd, msg, wParam, lParam, handled);
+        if (!handled) return FALSE;
+    } catch (...) {
+        HandleUiException();
+    }
+    return r;
+}
+
 INT_PTR CALLBACK TForm::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     TForm* form = nullptr;
     if (msg == WM_INITDIALOG) {
@@ -168,6 +207,7 @@ INT_PTR CALLBACK TForm::DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPa
 INT_PTR TForm::Message(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_INITDIALOG: {
+            CreateChildren();
             const HFONT base = reinterpret_cast<HFONT>(::SendMessageA(handle_, WM_GETFONT, 0, 0));
             LOGFONTA lf{};
             if (base) ::GetObjectA(base, sizeof(lf), &lf);
@@ -176,7 +216,7 @@ INT_PTR TForm::Message(UINT msg, WPARAM wParam, LPARAM lParam) {
                 if (face.pixels) f.lfHeight = -face.pixels;
                 f.lfWeight = face.bold ? FW_BOLD : FW_NORMAL;
                 face.font.reset(::CreateFontIndirectA(&f));
-                if (const HWND h = ::GetDlgItem(handle_, id))
+                if (const HWND h = Item(id))
                     ::SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(face.font.get()), FALSE);
             }
             if (captionSet_) ::SetWindowTextA(handle_, caption_.c_str());
@@ -188,23 +228,70 @@ INT_PTR TForm::Message(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_KW_SHOWN:
             if (ShownSeam) ShownSeam(*this);
             return TRUE;
-        case WM_COMMAND:
-            return Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam)) ? TRUE : FALSE;
         case WM_CLOSE:
             Close();
             return TRUE;
+        default: {
+            bool handled = false;
+            const INT_PTR r = ControlMessage(handle_, msg, wParam, lParam, handled);
+            if (handled) return r;
+            INT_PTR result = 0;
+            if (WindowMessage(msg, wParam, lParam, result)) {
+                ::SetWindowLongPtrA(handle_, DWLP_MSGRESULT, result);
+                return TRUE;
+            }
+            return FALSE;
+        }
+    }
+}
+
+INT_PTR TForm::ControlMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
+    handled = true;
+    switch (msg) {
+        case WM_COMMAND:
+            return Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam)) ? TRUE : FALSE;
+        case WM_NOTIFY: {
+            LRESULT result = 0;
+            if (!Notify(*reinterpret_cast<const NMHDR*>(lParam), result)) {
+                handled = false;
+                return FALSE;
+            }
+            ::SetWindowLongPtrA(wnd, DWLP_MSGRESULT, result);
+            return TRUE;
+        }
+        case WM_DRAWITEM:
+            DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            return TRUE;
+        case WM_CTLCOLORBTN:
         case WM_CTLCOLORSTATIC: {
+            // A page's own answer first (its themed background, where it has one); then
+            // the colours set for the control.
+            if (inDefault_) {
+                handled = false;
+                return FALSE;
+            }
             const HDC dc = reinterpret_cast<HDC>(wParam);
             const int id = ::GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
             const auto color = colors_.find(id);
             const auto back = backColors_.find(id);
-            if (color == colors_.end() && back == backColors_.end()) return FALSE;
+            if (color == colors_.end() && back == backColors_.end()) {
+                handled = false;
+                return FALSE;
+            }
+            if (back == backColors_.end() && wnd != handle_) {
+                inDefault_ = true;
+                const auto brush = static_cast<INT_PTR>(::DefDlgProcA(wnd, msg, wParam, lParam));
+                inDefault_ = false;
+                ::SetTextColor(dc, color->second);
+                return brush;
+            }
             if (color != colors_.end()) ::SetTextColor(dc, color->second);
             const int sys = back != backColors_.end() ? back->second : COLOR_BTNFACE;
             ::SetBkColor(dc, ::GetSysColor(sys));
             return reinterpret_cast<INT_PTR>(::GetSysColorBrush(sys));
         }
         default:
+            handled = false;
             return FALSE;
     }
 }

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "rtl/component.h"
 #include "rtl/win32/handle.h"
@@ -69,6 +70,8 @@ public:
     void Close() { SetModalResult(mrCancel); }
 
     HWND Handle() const noexcept { return handle_; }
+    // A control of the dialog or of one of its pages, by id; null while no window exists.
+    HWND Item(int id) const noexcept;
     // Whether the form is visible (its modal run is under way).
     bool Showing() const noexcept { return handle_ != nullptr; }
 
@@ -96,6 +99,19 @@ protected:
     virtual void FormClose(int& /*result*/) {}
     // A command from a control; ids IDOK and IDCANCEL end the run unless handled.
     virtual bool Command(int id, int code, HWND control);
+    // A notification from a control (WM_NOTIFY); true when handled, with its result.
+    virtual bool Notify(const NMHDR& header, LRESULT& result);
+    // An owner-drawn control asks to be drawn.
+    virtual void DrawItem(const DRAWITEMSTRUCT& /*item*/) {}
+    // Any other message of the dialog; true when handled, with its result.
+    virtual bool WindowMessage(UINT /*msg*/, WPARAM /*wParam*/, LPARAM /*lParam*/, INT_PTR& /*result*/) {
+        return false;
+    }
+    // The window exists, before fonts and FormShow: where a form makes its pages.
+    virtual void CreateChildren() {}
+    // A child dialog of this form from a template, whose controls' messages reach this
+    // form as if they were its own; destroyed with the form's window.
+    HWND CreatePage(int templateId);
     // Bold (or not) type of the given pixel height for a control; 0 keeps the height.
     void SetFont(int id, int pixels, bool bold);
     // The background brush a static control is drawn on; null for the dialog's.
@@ -103,7 +119,10 @@ protected:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK PageProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
     INT_PTR Message(UINT msg, WPARAM wParam, LPARAM lParam);
+    // The messages a page and the dialog share; handled says whether one was ours.
+    INT_PTR ControlMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
     void Center();
 
     int templateId_;
@@ -120,4 +139,6 @@ private:
         TUniqueHandle<TFontTraits> font;
     };
     std::map<int, TFontSpec> fonts_;
+    std::vector<HWND> pages_;
+    bool inDefault_ = false;
 };

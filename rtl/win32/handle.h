@@ -3,6 +3,7 @@
 // value and the close call. Closing resets the owner, so a second close is a no-op.
 #include <windows.h>
 
+#include <string>
 #include <utility>
 
 template <class Traits>
