@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "rtl/virtualclock.h"
+#include "ui/FrmConfig.h"
 #include "ui/FrmHidAction.h"
 #include "ui/FrmHidActionEdit.h"
 
@@ -181,6 +183,38 @@ int main(int argc, char** argv) {
         a.DeviceIndex = 0;
         edit.SetAction(&a);
         edit.ShowModal();
+    }
+    {
+        THidProcessor engine;
+        const struct {
+            TActionCode code;
+            bool assigned;
+            int device;
+        } actions[] = {{1, true, 0}, {2, true, 0}, {3, false, -1}, {5, true, 0},
+                       {6, true, 0},  {13, false, -1}, {14, true, 5}, {15, true, 0}};
+        for (const auto& a : actions) {
+            auto* action = new THidAction;
+            action->Code = a.code;
+            if (a.assigned) action->PressSignature = 0x1000u + a.code;
+            action->DeviceIndex = a.device;
+            engine.Add(action);
+        }
+        for (const auto& [name, mode, page] : {std::tuple{"config-simple", false, -1},
+                                               std::tuple{"config-extended", true, -1},
+                                               std::tuple{"config-hid", false, int(TfmConfig::pgHid)},
+                                               std::tuple{"config-about", false, int(TfmConfig::pgAbout)}}) {
+            current = name;
+            engine.Mode = mode;
+            TfmConfig config(nullptr);
+            config.FProcessor = &engine;
+            const int shown = page;
+            prepare = [shown](TForm& f) {
+                auto& c = static_cast<TfmConfig&>(f);
+                if (shown == TfmConfig::pgHid) c.SetTabVisible(TfmConfig::pgHid, true);
+                if (shown >= 0) c.SetActivePage(shown);
+            };
+            config.ShowModal();
+        }
     }
     return 0;
 }
