@@ -11,6 +11,7 @@
 #include "players/winamp.h"
 #include "rtl/exception.h"
 #include "rtl/win32/module.h"
+#include "ui/FrmConfig.h"
 #include "util/kwwin32.h"
 
 namespace {
@@ -55,9 +56,6 @@ TWinampHidProcessor* Engine() noexcept {
     return GetHidProcessor();
 }
 
-// The configuration dialog, modal on the engine, comes here; until it exists there
-// is nothing to show.
-void ShowConfiguration(TWinampHidProcessor&) {}
 
 int __cdecl PluginInit() noexcept {
     return Engine() ? 0 : -1;
@@ -70,7 +68,7 @@ void __cdecl PluginConfig() noexcept {
         return;
     }
     try {
-        ShowConfiguration(*engine);
+        RunConfiguration(*engine);
     } catch (...) {
         ShowError(CurrentExceptionText().c_str());
     }

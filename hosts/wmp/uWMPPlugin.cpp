@@ -15,6 +15,7 @@
 #include "rtl/win32/handle.h"
 #include "rtl/win32/module.h"
 #include "rtl/win32/olecheck.h"
+#include "ui/FrmConfig.h"
 
 namespace {
 
@@ -102,9 +103,6 @@ HRESULT Guarded(F&& body) noexcept {
     }
 }
 
-// The configuration dialog on the engine, modal and without an owner, comes here with
-// the dialog unit; until then the property page shows nothing.
-void ShowConfiguration(TWmpHidProcessor& /*engine*/) {}
 
 std::wstring ModulePath() {
     std::vector<wchar_t> buffer(MAX_PATH);
@@ -263,7 +261,7 @@ HRESULT TWMPPlugin1::DisplayPropertyPage(HWND hwndParent) {
             return;
         }
         try {
-            ShowConfiguration(*engine);
+            RunConfiguration(*engine);
         } catch (...) {
             MessageBoxA(hwndParent, CurrentExceptionText().c_str(), "Error!", MB_OK);
         }

@@ -130,6 +130,8 @@ public:
         if (worker_.joinable()) worker_.join();
         return boxes_;
     }
+    // The configuration dialogs that showed, each cancelled.
+    const std::vector<TBox>& Dialogs() const { return dialogs_; }
 
 private:
     void Run() {
@@ -149,14 +151,21 @@ private:
         char caption[256] = "", text[256] = "";
         GetWindowTextA(window, caption, sizeof caption);
         GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
-        boxes_.push_back({caption, text, GetWindow(window, GW_OWNER)});
         answered_.insert(window);
+        // The configuration dialog is cancelled, so that it writes nothing.
+        if (std::strcmp(caption, "Clickwell - Orlanvale") == 0) {
+            dialogs_.push_back({caption, "", GetWindow(window, GW_OWNER)});
+            PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+            return;
+        }
+        boxes_.push_back({caption, text, GetWindow(window, GW_OWNER)});
         PostMessageA(window, WM_COMMAND, IDOK, 0);
     }
 
     DWORD thread_;
     std::atomic<bool> stop_{false};
     std::vector<TBox> boxes_;
+    std::vector<TBox> dialogs_;
     std::set<HWND> answered_;
     std::thread worker_;
 };
@@ -208,12 +217,17 @@ protected:
         ASSERT_TRUE(WriteTextFile(settings, text));
     }
     int Init() { return host.Record->Init(); }
-    // Config as Winamp calls it, with every box it shows answered.
+    // Config as Winamp calls it, with every box it shows answered and the configuration
+    // dialog cancelled; dialogsShown counts those.
     std::vector<TBoxAnswerer::TBox> Config() {
         TBoxAnswerer answerer(GetCurrentThreadId());
         host.Record->Config();
-        return answerer.Stop();
+        auto boxes = answerer.Stop();
+        dialogsShown = static_cast<int>(answerer.Dialogs().size());
+        for (const auto& d : answerer.Dialogs()) EXPECT_EQ(d.owner, nullptr) << "the dialog has an owner";
+        return boxes;
     }
+    int dialogsShown = 0;
     // Nothing of the plug-in runs: no thread that started in it, no window of its
     // scheduler on this thread, and its window class gone.
     void ExpectNothingRuns(const char* when) {
@@ -397,6 +411,7 @@ TEST_P(WinampInitFailure, LeavesNothingRunningShowsTheBoxAndTheNextCallStartsAfr
             EXPECT_EQ(boxes[0].caption, "Error!");
             EXPECT_EQ(boxes[0].text, "HID class is not initialized.");
             EXPECT_EQ(boxes[0].owner, winamp.Handle());
+            EXPECT_EQ(dialogsShown, 0);
             ExpectNothingRuns("after config");
         }
         host.Record->Quit();
@@ -406,6 +421,7 @@ TEST_P(WinampInitFailure, LeavesNothingRunningShowsTheBoxAndTheNextCallStartsAfr
     // Fixed, with other settings: a new engine, built from the beginning.
     WriteSettings({ActionText(2, SignatureOf(Next), SignatureNone, 1)});
     EXPECT_TRUE(Config().empty()) << "no engine after the cause was gone";
+    EXPECT_EQ(dialogsShown, 1);
     ASSERT_TRUE(KwFake_WaitOpenHandles(pad, 1, 5000));
     EXPECT_EQ(KwFake_OpenHandleCount(remote), 0) << "the settings were not read again";
     EXPECT_EQ(Init(), 0);
@@ -453,6 +469,7 @@ TEST_P(WinampNothingToOpen, InitSucceedsAndConfigShowsNoBox) {
     }
     EXPECT_EQ(LiveThreadsIn(host.Module()), 0) << "a device was opened";
     EXPECT_TRUE(Config().empty());
+    EXPECT_EQ(dialogsShown, 1);
     host.Record->Quit();
     ExpectNothingRuns("after quit");
 }
