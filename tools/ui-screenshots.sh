@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Pictures of the dialogs under Xvfb, for a look by eye (not part of CI):
 #   tools/ui-screenshots.sh [BUILD_DIR]     default build/win32
-# Leaves BUILD_DIR/screenshots/*.png. Runs in a Wine root of its own (BUILD_DIR/wine-shots),
-# switched from the null graphics driver to X11, with unmanaged windows.
+# Leaves BUILD_DIR/screenshots/*.png. Runs ui_screenshots.exe on the fake HID platform in a
+# private prefix of a Wine root of its own (BUILD_DIR/wine-shots), whose prefixes use the
+# X11 driver, with unmanaged windows.
+# Exit code: 0 all pictures saved; 3 no display could be started (the reason on stderr);
+# else a failure of the program or of the Wine setup.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build=$(cd "${1:-$here/../build/win32}" && pwd)
@@ -12,26 +15,16 @@ out=$build/screenshots
 root=$build/wine-shots
 mkdir -p "$out"
 
-display=
-for n in $(seq 90 130); do
-  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=$n; break; }
-done
-[ -n "$display" ] || { echo "ui-screenshots: no free display" >&2; exit 2; }
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+# shellcheck source=tools/x11-display.sh
+. "$here/x11-display.sh"
+kw_display_start || { echo "ui-screenshots: no display: $kw_display_why" >&2; exit 3; }
 stop() {
   "$here/wine-run" --root "$root" --stop || true
-  kill "$xvfb" 2>/dev/null || true
-  wait "$xvfb" 2>/dev/null || true
+  kw_display_stop
 }
 trap stop EXIT
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
-export DISPLAY=:$display
 
-"$here/wine-run" --root "$root" --prepare
-WINEPREFIX=$root/shared WINEDEBUG=-all wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null 2>&1
-WINEPREFIX=$root/shared WINEDEBUG=-all wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-# The desktop process picks the driver for every program: start it again with X11.
-"$here/wine-run" --root "$root" --stop
-"$here/wine-run" --root "$root" "$exe" "Z:${out//\//\\}"
-ls -l "$out"
+kw_x11_root "$here/wine-run" "$root"
+rm -f "$out"/*.png
+KW_WINE_PRIVATE_PREFIX=1 WINEDLLOVERRIDES=hid,setupapi,cfgmgr32=n \
+  "$here/wine-run" --root "$root" "$exe" "Z:${out//\//\\}"
