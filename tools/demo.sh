@@ -5,9 +5,13 @@
 #
 #   demo.sh [BUILD_DIR]   BUILD_DIR: a configured win32 build tree (default build/win32)
 #
-# Each demo program gets the plug-in to load as its one argument: the build tree's dist copy,
-# by its Unix path. A demo whose program the tree does not have yet is skipped with a line
-# saying so. Exits non-zero when a demo that ran failed.
+# Each demo program gets the plug-in to load as its first argument: the build tree's dist
+# copy, by its Unix path; the Winamp demo also the file for its picture of the configuration
+# dialog. Transcripts and the picture are kept in BUILD_DIR/demo/. The demos run on a
+# display of their own (Xvfb) when one starts, in BUILD_DIR/wine-shots, whose prefixes draw
+# with the X11 driver; else in BUILD_DIR/wine under the null graphics driver. A demo whose
+# program the tree does not have yet is skipped with a line saying so. Exits non-zero when
+# a demo that ran failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,6 +40,27 @@ if [ ${#present[@]} -gt 0 ]; then
     { cat "$log" >&2; echo "demo.sh: building ${present[*]} failed" >&2; exit 1; }
 fi
 
+out=$build/demo
+mkdir -p "$out"
+
+# shellcheck source=tools/x11-display.sh
+. ./tools/x11-display.sh
+root=$build/wine
+if [ ${#present[@]} -gt 0 ]; then
+  if kw_display_start; then
+    trap kw_display_stop EXIT
+    if kw_x11_root ./tools/wine-run "$build/wine-shots" >"$out/display.log" 2>&1; then
+      root=$build/wine-shots
+      rm -f "$out/display.log"
+    else
+      echo "(no display for the demos: cannot set up $build/wine-shots, see $out/display.log)"
+      kw_display_stop
+    fi
+  else
+    echo "(no display for the demos: $kw_display_why; they run under Wine's null graphics driver)"
+  fi
+fi
+
 failed=0
 for d in "${demos[@]}"; do
   printf '\n===== %s\n' "${heading[$d]}"
@@ -47,11 +72,15 @@ for d in "${demos[@]}"; do
     echo "(skipped: this build has no $d program yet)"
     continue
   fi
+  picture=()
+  [ "$d" = demo_winamp ] && picture=("$out/demo-winamp-config.png")
   # The fakes replace the system's HID libraries, so the demo runs in a prefix of its own.
   if ! KW_WINE_PRIVATE_PREFIX=1 WINEDLLOVERRIDES=hid,setupapi,cfgmgr32=n \
-       ./tools/wine-run --root "$build/wine" "$exe" "$dist/${plugin[$d]}"; then
+       ./tools/wine-run --root "$root" "$exe" "$dist/${plugin[$d]}" "${picture[@]}" | tee "$out/$d.txt"; then
     echo "demo.sh: $d failed" >&2
     failed=1
   fi
+  echo "(transcript: $out/$d.txt)"
 done
+[ "$root" = "$build/wine" ] || ./tools/wine-run --root "$root" --stop
 exit $failed

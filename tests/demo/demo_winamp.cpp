@@ -1,9 +1,15 @@
 // The Winamp plug-in at work, without Windows and without Winamp: a simulated Winamp
 // loads the real kwhid_gen.dll exactly as Winamp does, a simulated remote control on the
 // fake HID platform presses buttons the plug-in has learned, and every command Winamp's
-// window receives is printed with its time.
+// window receives is printed with its time. Half-way, Winamp opens the plug-in's
+// configuration dialog, as its Preferences do; the demo takes a picture of it and closes it
+// with Cancel, and the remote goes on working.
 //
-//   demo_winamp <path of kwhid_gen.dll>
+//   demo_winamp <path of kwhid_gen.dll> [<picture.png>]
+//
+// The picture is taken from the window's surface (tools/demo.sh runs the demo on Xvfb with
+// Wine's X11 driver when it can). Where the graphics driver draws nothing, the dialog still
+// shows and closes, and the demo says that no picture could be taken.
 //
 // Runs under Wine in a private prefix (KW_WINE_PRIVATE_PREFIX=1 with tools/wine-run),
 // with WINEDLLOVERRIDES=hid,setupapi,cfgmgr32=n and kwfakeos.dll beside it. Exit code 0
@@ -13,6 +19,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/hidaction.h"
@@ -21,6 +28,7 @@
 #include "rtl/format.h"
 #include "tests/fakeos/fakeos.h"
 #include "tests/hosts/winamp_host.h"
+#include "tests/support/window_picture.h"
 
 namespace {
 constexpr USHORT ReportLength = 4;
@@ -80,9 +88,111 @@ std::string Describe(const TWinampCommand& c) {
     return Format("message 0x%04X %u, %ld", c.message, static_cast<unsigned>(c.wParam), static_cast<long>(c.lParam));
 }
 
+// The configuration dialog's caption, and its look as the demo saw it.
+constexpr const char* ConfigCaption = "Clickwell - Orlanvale";
+
+// Plays the user at the configuration dialog that a call on this thread runs modally:
+// a timer of this thread, served by the dialog's own loop, waits until the dialog shows,
+// lets it paint, takes its picture and clicks Cancel. Any other dialog of this thread
+// (an error box) is noted and closed, so that the demo cannot hang on it.
+class TConfigVisitor {
+public:
+    explicit TConfigVisitor(std::string picturePath) : picturePath_(std::move(picturePath)) {}
+    ~TConfigVisitor() { Stop(); }
+    TConfigVisitor(const TConfigVisitor&) = delete;
+    TConfigVisitor& operator=(const TConfigVisitor&) = delete;
+
+    void Start() {
+        active_ = this;
+        timer_ = SetTimer(nullptr, 0, TickMs, &Tick);
+    }
+    void Stop() {
+        if (timer_) KillTimer(nullptr, timer_);
+        timer_ = 0;
+        if (active_ == this) active_ = nullptr;
+    }
+
+    bool Seen = false;           // the dialog showed
+    bool Cancelled = false;      // and was sent Cancel
+    RECT Client{};               // its client area
+    int Width = 0, Height = 0;   // its window, frame included
+    bool PictureBlank = false;   // nothing was drawn
+    bool PictureSaved = false;
+    ULONGLONG SeenAt = 0, CancelledAt = 0;
+    std::vector<std::string> Others;  // captions and texts of other dialogs closed
+
+private:
+    static constexpr UINT TickMs = 100;
+    // Ticks the dialog stays on screen before its picture: time to paint and settle.
+    static constexpr int SettleTicks = 3;
+    // Ticks without the dialog before the visitor gives up: only a broken run gets there.
+    static constexpr int GiveUpTicks = 600;
+
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) noexcept {
+        try {
+            if (active_) active_->Visit();
+        } catch (...) {
+            if (active_) active_->Stop();
+        }
+    }
+    static BOOL CALLBACK CloseOther(HWND window, LPARAM self) noexcept {
+        char type[16] = {};
+        GetClassNameA(window, type, sizeof type);
+        if (!IsWindowVisible(window) || std::string(type) != "#32770") return TRUE;
+        char caption[128] = {}, text[512] = {};
+        GetWindowTextA(window, caption, sizeof caption);
+        if (std::string(caption) == ConfigCaption) return TRUE;
+        // A message box keeps its text in a static control, id 0xFFFF.
+        GetDlgItemTextA(window, 0xFFFF, text, sizeof text);
+        try {
+            reinterpret_cast<TConfigVisitor*>(self)->Others.push_back(Format("\"%s\": %s", caption, text));
+        } catch (...) {
+        }
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        return TRUE;
+    }
+    void Visit() {
+        EnumThreadWindows(GetCurrentThreadId(), &CloseOther, reinterpret_cast<LPARAM>(this));
+        HWND dialog = FindWindowA("#32770", ConfigCaption);
+        if (dialog && GetWindowThreadProcessId(dialog, nullptr) != GetCurrentThreadId()) dialog = nullptr;
+        if (!dialog || !IsWindowVisible(dialog)) {
+            if (!Seen && ++idleTicks_ >= GiveUpTicks) Stop();
+            return;
+        }
+        if (!Seen) {
+            Seen = true;
+            SeenAt = GetTickCount64();
+            GetClientRect(dialog, &Client);
+            RECT frame{};
+            GetWindowRect(dialog, &frame);
+            Width = frame.right - frame.left;
+            Height = frame.bottom - frame.top;
+        }
+        if (++shownTicks_ < SettleTicks) return;
+        if (!picturePath_.empty()) {
+            DeleteFileA(picturePath_.c_str());  // no picture of an earlier run stays behind
+            RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+            const TWindowPicture picture = CaptureWindow(dialog);
+            PictureBlank = picture.Blank();
+            PictureSaved = !PictureBlank && WritePng(picturePath_, picture);
+        }
+        // The user clicks Cancel.
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+        Cancelled = true;
+        CancelledAt = GetTickCount64();
+        Stop();
+    }
+
+    static inline TConfigVisitor* active_ = nullptr;
+    std::string picturePath_;
+    UINT_PTR timer_ = 0;
+    int idleTicks_ = 0, shownTicks_ = 0;
+};
+
 class TDemo {
 public:
-    int Run(const std::string& pluginPath);
+    int Run(const std::string& pluginPath, const std::string& picturePath, const std::string& pictureShown);
 
 private:
     unsigned long long Now() const { return GetTickCount64() - start_; }
@@ -109,6 +219,9 @@ private:
         Say(Format("remote: %s pressed", button.name));
         return Send(button.report);
     }
+    // Winamp's Preferences open the plug-in's configuration: Config runs the dialog and
+    // returns when it closes. Whether it showed and closed with Cancel, and nothing else.
+    bool Configure(const std::string& picturePath, const std::string& pictureShown);
     size_t Count(UINT message, WPARAM wParam) const {
         return static_cast<size_t>(std::count_if(winamp_.Commands.begin(), winamp_.Commands.end(),
                                                  [&](const TWinampCommand& c) {
@@ -123,7 +236,38 @@ private:
     size_t shown_ = 0;
 };
 
-int TDemo::Run(const std::string& pluginPath) {
+bool TDemo::Configure(const std::string& picturePath, const std::string& pictureShown) {
+    Say("Winamp opens the plug-in's configuration (Preferences, Plug-ins, Configure)");
+    TConfigVisitor visitor(picturePath);
+    visitor.Start();
+    host_.Record->Config();
+    visitor.Stop();
+    const auto at = [&](ULONGLONG tick) { return tick - start_; };
+    if (visitor.Seen)
+        std::printf("  %5llu ms  the dialog \"%s\" showed: %d x %d, client area %ld x %ld\n", at(visitor.SeenAt),
+                    ConfigCaption, visitor.Width, visitor.Height, visitor.Client.right, visitor.Client.bottom);
+    else
+        Say(Format("FAILED: no dialog \"%s\" showed", ConfigCaption));
+    for (const std::string& other : visitor.Others) Say("FAILED: another dialog showed and was closed: " + other);
+    if (visitor.Cancelled) {
+        if (picturePath.empty())
+            std::printf("  %5llu ms  no picture asked for\n", at(visitor.CancelledAt));
+        else if (visitor.PictureSaved)
+            std::printf("  %5llu ms  picture of the dialog: %s\n", at(visitor.CancelledAt), pictureShown.c_str());
+        else if (visitor.PictureBlank)
+            std::printf("  %5llu ms  no picture: nothing was drawn (the graphics driver draws no window)\n",
+                        at(visitor.CancelledAt));
+        else
+            std::printf("  %5llu ms  no picture: cannot write %s\n", at(visitor.CancelledAt), pictureShown.c_str());
+        std::printf("  %5llu ms  clicked Cancel\n", at(visitor.CancelledAt));
+    }
+    const bool closed = visitor.Cancelled && !FindWindowA("#32770", ConfigCaption);
+    Say(closed ? "the dialog closed; the plug-in goes on with what it had" : "FAILED: the dialog did not close");
+    std::fflush(stdout);
+    return visitor.Seen && closed && visitor.Others.empty();
+}
+
+int TDemo::Run(const std::string& pluginPath, const std::string& picturePath, const std::string& pictureShown) {
     std::printf("Clickwell demo: a simulated Winamp loads the real plug-in, and a simulated remote\n"
                 "control on a fake HID platform presses its buttons. Nothing here is a real player\n"
                 "or a real device; the plug-in is the one that ships.\n\n");
@@ -185,6 +329,8 @@ int TDemo::Run(const std::string& pluginPath) {
     Wait(1000);
     const bool unlearnedQuiet = winamp_.Commands.size() == before;
     if (unlearnedQuiet) Say("(nothing for Next: nobody taught the plug-in that button)");
+    const bool configured = Configure(picturePath, pictureShown);
+    Wait(500);
     sent = Press(PlayPause) && sent;
     Wait(1000);
 
@@ -201,15 +347,16 @@ int TDemo::Run(const std::string& pluginPath) {
                                Count(WM_COMMAND, winamp::CommandVolumeUp) >= 3 &&
                                Count(WM_USER, winamp::VolumeMuted) == 1;
     if (!commandsRight) std::printf("FAILED: Winamp did not get the commands these presses should give.\n");
-    return closed && nothingRuns && commandsRight ? 0 : 1;
+    return closed && nothingRuns && commandsRight && configured ? 0 : 1;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: demo_winamp <path of kwhid_gen.dll>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: demo_winamp <path of kwhid_gen.dll> [<picture.png>]\n");
         return 2;
     }
+    const std::string picture = argc == 3 ? argv[2] : "";
     TDemo demo;
-    return demo.Run(WindowsPath(argv[1]));
+    return demo.Run(WindowsPath(argv[1]), WindowsPath(picture), picture);
 }
