@@ -399,6 +399,36 @@ INSTANTIATE_TEST_SUITE_P(
                                  reinterpret_cast<void*>(&FailingCreateWindowExA)}),
     [](const testing::TestParamInfo<TInitFailure>& info) { return std::string(info.param.name); });
 
+// A dialog that cannot be made, as when the system is out of window resources.
+INT_PTR WINAPI FailingDialogBoxParamA(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return -1;
+}
+
+TEST_F(WinampEntry, ConfigRunsTheDialogOnTheEngineAndAnErrorOfItBecomesTheBox) {
+    const int remote = AddRemote(L"Remote");
+    WriteSettings({ActionText(1, SignatureOf(Play), SignatureNone, 0)});
+    ASSERT_EQ(Init(), 0);
+    EXPECT_TRUE(Config().empty());
+    EXPECT_EQ(dialogsShown, 1);
+    EXPECT_EQ(KwFake_OpenHandleCount(remote), 1) << "Cancel leaves the handlers as they were";
+    {
+        TImportHook hook(host.Module(), "USER32.dll", "DialogBoxParamA", reinterpret_cast<void*>(&FailingDialogBoxParamA));
+        ASSERT_TRUE(hook.Installed());
+        const std::vector<TBoxAnswerer::TBox> boxes = Config();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "Error!");
+        EXPECT_EQ(boxes[0].text, SystemErrorText(ERROR_NOT_ENOUGH_MEMORY));
+        EXPECT_EQ(boxes[0].owner, winamp.Handle());
+        EXPECT_EQ(dialogsShown, 0);
+    }
+    // The engine goes on as before.
+    Send(remote, Play);
+    ASSERT_TRUE(Pump(5000, [&] { return !winamp.Commands.empty(); }));
+    host.Record->Quit();
+    ExpectNothingRuns("after quit");
+}
+
 // Nothing to open is no failure: the engine runs and listens to nothing.
 struct TNothingToOpen {
     const char* name;

@@ -22,6 +22,7 @@
 #include "rtl/win32/comptr.h"
 #include "rtl/win32/handle.h"
 #include "tests/fakeos/fakeos.h"
+#include "tests/hosts/import_hook.h"
 #include "tests/hosts/wmp_host.h"
 #include "tests/players/fake_wmp_core.h"
 #include "tests/support/temp_folder.h"
@@ -642,20 +643,45 @@ TEST_F(WmpServer, DisplayPropertyPageWithoutAnEngineShowsItsBoxOwnedByTheParent)
     EXPECT_EQ(seen.visibleButtons, std::vector<int>{IDOK});
 }
 
-TEST_F(WmpServer, DisplayPropertyPageMakesTheEngineAndShowsNoBoxYet) {
+TEST_F(WmpServer, DisplayPropertyPageMakesTheEngineAndRunsTheDialogWithoutAnOwner) {
     const int remote = AddRemote();
     LearnPlayPause();
     TComPtr<IWMPPluginUI> plugin;
     ASSERT_EQ(server.CreatePlugin(plugin), S_OK);
     TParentWindow parent;
-    // A box would hold the call in its loop until this presses it.
-    TBoxPresser presser("Error!", GetCurrentThreadId(), 500);
+    // The dialog holds the call in its loop until this presses its OK.
+    TBoxPresser presser("Clickwell - Orlanvale", GetCurrentThreadId(), 20000);
     EXPECT_EQ(plugin->DisplayPropertyPage(parent.Handle()), S_OK);
-    EXPECT_FALSE(presser.Join().found);
-    EXPECT_EQ(KwFake_OpenHandleCount(remote), 1) << "the engine's device handler";
+    const TBoxSeen& seen = presser.Join();
+    ASSERT_TRUE(seen.found) << "no configuration dialog";
+    EXPECT_EQ(seen.owner, nullptr);
+    EXPECT_EQ(KwFake_OpenHandleCount(remote), 1) << "the engine's device handler, restarted by OK";
     // SetCore finds the same engine: the device is not opened again.
     ASSERT_EQ(plugin->SetCore(core.Interface()), S_OK);
     EXPECT_EQ(KwFake_OpenHandleCount(remote), 1);
+}
+
+// A dialog that cannot be made, as when the system is out of window resources.
+INT_PTR WINAPI FailingDialogBoxParamA(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return -1;
+}
+
+TEST_F(WmpServer, AnErrorOfTheDialogIsShownInABoxOwnedByTheParentAndTheCallSucceeds) {
+    AddRemote();
+    LearnPlayPause();
+    TComPtr<IWMPPluginUI> plugin;
+    ASSERT_EQ(server.CreatePlugin(plugin), S_OK);
+    TParentWindow parent;
+    TImportHook hook(server.Module(), "USER32.dll", "DialogBoxParamA", reinterpret_cast<void*>(&FailingDialogBoxParamA));
+    ASSERT_TRUE(hook.Installed());
+    TBoxPresser presser("Error!", GetCurrentThreadId(), 20000);
+    EXPECT_EQ(plugin->DisplayPropertyPage(parent.Handle()), S_OK);
+    const TBoxSeen& seen = presser.Join();
+    ASSERT_TRUE(seen.found) << "no box captioned Error!";
+    EXPECT_EQ(seen.owner, parent.Handle());
+    EXPECT_EQ(seen.text, SystemErrorText(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(seen.visibleButtons, std::vector<int>{IDOK});
 }
 
 TEST_F(WmpServer, DllGetClassObjectHandsOutTheFactoryOfItsOneClassOnly) {
