@@ -496,23 +496,26 @@ COLORREF TfmConfig::lvActionsCustomDrawSubItem(const THidAction* action, int sub
     return action->IsAssigned() ? AssignedCellColor : UnassignedCellColor;
 }
 
+bool TfmConfig::EditAction(THidAction& action) {
+    TfmActionEdit editor(this);
+    editor.SetAction(&action);
+    deviceNames_.clear();
+    for (int k = 0; k < kwDeviceBox1->ItemCount(); ++k) deviceNames_.push_back(kwDeviceBox1->Item(k));
+    editor.FDeviceNames = &deviceNames_;
+    editor.FSupportedActions = FProcessor->SupportedActions;
+    if (editor.ShowModal() != mrOk) return false;
+    action.Assign(editor.FAction.get());
+    return true;
+}
+
 void TfmConfig::bAddClick() {
     auto action = std::make_unique<THidAction>();
     action->Code = 0;
     action->ResetSignatures();
     action->DeviceIndex = -1;
-    {
-        TfmActionEdit editor(this);
-        editor.SetAction(action.get());
-        deviceNames_.clear();
-        for (int k = 0; k < kwDeviceBox1->ItemCount(); ++k) deviceNames_.push_back(kwDeviceBox1->Item(k));
-        editor.FDeviceNames = &deviceNames_;
-        editor.FSupportedActions = FProcessor->SupportedActions;
-        if (editor.ShowModal() == mrOk) {
-            action->Assign(editor.FAction.get());
-            FProcessor->Add(action.get());
-            action.release();
-        }
+    if (EditAction(*action)) {
+        FProcessor->Add(action.get());
+        action.release();
     }
     FillActionList();
 }
@@ -520,15 +523,7 @@ void TfmConfig::bAddClick() {
 void TfmConfig::bEditClick() {
     THidAction* action = RowAction(SelectedRow());
     if (!action) return;
-    {
-        TfmActionEdit editor(this);
-        editor.SetAction(action);
-        deviceNames_.clear();
-        for (int k = 0; k < kwDeviceBox1->ItemCount(); ++k) deviceNames_.push_back(kwDeviceBox1->Item(k));
-        editor.FDeviceNames = &deviceNames_;
-        editor.FSupportedActions = FProcessor->SupportedActions;
-        if (editor.ShowModal() == mrOk) action->Assign(editor.FAction.get());
-    }
+    EditAction(*action);
     FillActionList();
 }
 

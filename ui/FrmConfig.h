@@ -177,6 +177,8 @@ private:
     };
 
     void SimpleButtonClick(TActionCode code);
+    // Runs the action editor on a copy of action; true when OK copied its result back.
+    bool EditAction(THidAction& action);
     void Layout();
     void RebuildTabs();
     void MakeColumns();

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 // Replaces one import of a module, the way the module calls it: through its import
 // address table. Puts the original back when it goes.
@@ -44,3 +45,20 @@ private:
     ULONG_PTR* slot_ = nullptr;
     ULONG_PTR original_ = 0;
 };
+
+// A device that lists, and so passes the probe (an open without access), but refuses
+// every open for reports: those are the overlapped ones. Installed over a module's import
+// of CreateFileA, it calls the real entry by its address, as the module's own import may
+// be the one replaced.
+inline std::string refusedDevicePath;
+inline HANDLE WINAPI RefusingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                         DWORD disposition, DWORD flags, HANDLE templateFile) {
+    using TCreateFileA = decltype(&CreateFileA);
+    static const auto real = reinterpret_cast<TCreateFileA>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateFileA")));
+    if ((flags & FILE_FLAG_OVERLAPPED) && lstrcmpiA(name, refusedDevicePath.c_str()) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return real(name, access, share, security, disposition, flags, templateFile);
+}

@@ -52,18 +52,6 @@ std::string ActionText(TActionCode code, uint32_t press, uint32_t release, int d
     return action.AsText();
 }
 
-// A device that lists, and so passes the probe (an open without access), but refuses
-// every open for reports: those are the overlapped ones.
-std::string refusedDevicePath;
-HANDLE WINAPI RefusingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                  DWORD disposition, DWORD flags, HANDLE templateFile) {
-    if ((flags & FILE_FLAG_OVERLAPPED) && lstrcmpiA(name, refusedDevicePath.c_str()) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    return CreateFileA(name, access, share, security, disposition, flags, templateFile);
-}
-
 // A system out of window resources.
 HWND WINAPI FailingCreateWindowExA(DWORD, LPCSTR, LPCSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE,
                                    LPVOID) {

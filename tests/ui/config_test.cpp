@@ -29,21 +29,6 @@ std::string ThisProgram() {
     return path;
 }
 
-// Refuses the opens for reports (the overlapped ones) of one device: it stays listed. The
-// hook replaces this program's own import, so the real entry is called by its address.
-std::string refusedPath;
-using TCreateFileA = decltype(&CreateFileA);
-const TCreateFileA RealCreateFileA =
-    reinterpret_cast<TCreateFileA>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateFileA")));
-HANDLE WINAPI RefusingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                                  DWORD disposition, DWORD flags, HANDLE templateFile) {
-    if ((flags & FILE_FLAG_OVERLAPPED) && lstrcmpiA(name, refusedPath.c_str()) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    return RealCreateFileA(name, access, share, security, disposition, flags, templateFile);
-}
-
 class ConfigDialog : public ConfigTest {
 protected:
     // The state labels of the simple page, in the page's order, with their drawn colours.
@@ -352,7 +337,7 @@ TEST_F(ConfigDialog, OkWritesOnlyTheFirst32ActionsButTheEngineKeepsThemAll) {
 TEST_F(ConfigDialog, OkWithADeviceThatCannotBeOpenedShowsTheErrorAndStaysOpen) {
     const int a = AddDevice(L"Remote A");
     AddDevice(L"Remote B");
-    refusedPath = KwFake_DevicePath(a);
+    refusedDevicePath = KwFake_DevicePath(a);
     engine->Add(Learned(1, 0x77, 0));
     TImportHook hook(GetModuleHandleA(nullptr), "KERNEL32.dll", "CreateFileA",
                      reinterpret_cast<void*>(&RefusingCreateFileA));
