@@ -145,10 +145,12 @@ void AddColumn(HWND list, int index, const char* caption, int width) {
     ::SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
 }
 
-// The last column takes what the others leave of the list's width.
+// The last column takes what the others leave of the list's width, with room kept for
+// the vertical scroll bar that more rows bring, so that none horizontal ever shows.
 void FillLastColumn(HWND list, int last) {
     RECT r{};
     ::GetClientRect(list, &r);
+    if (!(::GetWindowLongA(list, GWL_STYLE) & WS_VSCROLL)) r.right -= ::GetSystemMetrics(SM_CXVSCROLL);
     int used = 0;
     for (int k = 0; k < last; ++k) used += static_cast<int>(::SendMessageA(list, LVM_GETCOLUMNWIDTH, k, 0));
     const int rest = r.right - used;
@@ -301,6 +303,8 @@ void TfmConfig::CreateChildren() {
     lvActions.Send(LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
     lvActions.Send(LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(img16.Handle()));
     ListView1.Send(LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+    // The tree is narrow: a small indent keeps its children's names in view.
+    TreeView1.Send(TVM_SETINDENT, static_cast<WPARAM>(::MulDiv(12, dpi, 96)));
     MakeColumns();
     Memo1.Send(EM_SETLIMITTEXT, 0);
     activePage_ = -1;
