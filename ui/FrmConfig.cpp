@@ -200,13 +200,6 @@ std::string Trimmed(const std::string& s) {
     return s.substr(a, b - a);
 }
 
-// The plug-in library's own file.
-std::string ThisModuleFileName() {
-    char path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameA(ThisModule(), path, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::string(path, length) : std::string();
-}
-
 // uxtheme is no KnownDLL: the page texture is bound at run time, where there is one.
 void UseTabTexture(HWND page) {
     using TEnable = HRESULT(WINAPI*)(HWND, DWORD);

@@ -21,13 +21,6 @@ constexpr const char* DescriptionPrefix = "Orlanvale Clickwell v";
 // allocation, and nothing to destroy while the library unloads.
 char PluginDescription[64] = "";
 
-// The plug-in library's own file, whoever loaded it under whatever name.
-std::string ThisModuleFileName() {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(ThisModule(), path, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::string(path, length) : std::string();
-}
-
 void SetDescription() noexcept {
     std::string version;
     try {

@@ -9,6 +9,12 @@ HMODULE ThisModule() noexcept {
     return module;
 }
 
+std::string ThisModuleFileName() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(ThisModule(), path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::string(path, length) : std::string();
+}
+
 TLoadLibraryExA LoadLibraryExCall = &LoadLibraryExA;
 
 HMODULE LoadSystemLibrary(const char* name) noexcept {

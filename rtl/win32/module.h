@@ -1,8 +1,14 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 // The module (DLL or EXE) that this code was linked into.
 HMODULE ThisModule() noexcept;
+
+// That module's own file, whoever loaded it under whatever name; empty when the path does
+// not fit MAX_PATH.
+std::string ThisModuleFileName();
 
 // A library that is not one of the system's KnownDLLs, from the system folder only: the
 // plug-ins run inside a player whose folder and current folder may hold a planted copy,
