@@ -35,14 +35,16 @@ protected:
         ::DeleteFileA(engine->DefaultSettingsPath().c_str());
         opened().clear();
         beeps() = 0;
+        shellOpen_ = TfmConfig::ShellOpenCall;
+        beep_ = TfmConfig::BeepCall;
         TfmConfig::ShellOpenCall = [](HWND, const char* address) { opened().push_back(address); };
         TfmConfig::BeepCall = [] { ++beeps(); };
     }
     void TearDown() override {
         if (engine) engine->StopHandlers();
         engine.reset();
-        TfmConfig::ShellOpenCall = nullptr;
-        TfmConfig::BeepCall = nullptr;
+        TfmConfig::ShellOpenCall = shellOpen_;
+        TfmConfig::BeepCall = beep_;
         UiTest::TearDown();
     }
 
@@ -136,4 +138,8 @@ protected:
     }
 
     std::unique_ptr<TRecordingEngine> engine;
+
+private:
+    void (*shellOpen_)(HWND, const char*) = nullptr;
+    void (*beep_)() = nullptr;
 };
