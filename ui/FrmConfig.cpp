@@ -117,15 +117,11 @@ int ListCount(HWND list) { return static_cast<int>(::SendMessageA(list, LVM_GETI
 
 int InsertRow(HWND list, int row, const std::string& caption, int image, LPARAM data) {
     LVITEMA item{};
-    item.mask = LVIF_TEXT | LVIF_PARAM | (image >= 0 ? LVIF_IMAGE : 0);
+    item.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
     item.iItem = row;
     item.pszText = const_cast<char*>(caption.c_str());
     item.iImage = image >= 0 ? image : I_IMAGENONE;
     item.lParam = data;
-    if (image < 0) {
-        item.mask |= LVIF_IMAGE;
-        item.iImage = I_IMAGENONE;
-    }
     return static_cast<int>(::SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
